@@ -1,0 +1,31 @@
+// Shared pieces of the phone tool's commands.
+#pragma once
+
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+
+#include <CLI/CLI.hpp>
+
+namespace phone {
+
+// A command's failure: printed as one line on stderr, exit status 1.
+struct Failure : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+// Decimal or 0x-hexadecimal; throws Failure naming `what` otherwise.
+uint64_t parse_number(const std::string& text, const std::string& what);
+
+// A window message by number or by name ("WM_QUIT", "WM_MONITOR_QUIT").
+uint32_t parse_message(const std::string& text);
+
+// Each file of the tool adds its commands here.
+void add_device_commands(CLI::App& app);  // init
+void add_reg_commands(CLI::App& app);     // reg query|add|delete|export|import
+void add_log_commands(CLI::App& app);     // log
+void add_process_commands(CLI::App& app); // run, ps, post, key
+void add_call_commands(CLI::App& app);    // call ..., line-event
+void add_status_commands(CLI::App& app);  // status
+
+} // namespace phone

@@ -1,0 +1,94 @@
+// Device clock: a boot instant on the host's monotonic clock, shared by all
+// processes of the device through run/clock, and the device's rate.
+#include "clock.h"
+
+#include <atomic>
+#include <fstream>
+#include <mutex>
+#include <optional>
+
+#include "device.h"
+
+namespace wince::clock {
+namespace {
+
+using steady = std::chrono::steady_clock;
+
+std::mutex clock_mutex;
+std::optional<steady::time_point> boot_instant;
+std::atomic<bool> manual_mode{false};
+std::atomic<double> manual_now{0};
+
+std::filesystem::path clock_file() { return device::run_dir() / "clock"; }
+
+steady::time_point read_or_create_boot()
+{
+    std::ifstream in(clock_file());
+    long long ns = 0;
+    if (in >> ns)
+        return steady::time_point(std::chrono::nanoseconds(ns));
+    boot();
+    std::ifstream again(clock_file());
+    if (again >> ns)
+        return steady::time_point(std::chrono::nanoseconds(ns));
+    return steady::now();
+}
+
+steady::time_point boot_time()
+{
+    std::lock_guard lock(clock_mutex);
+    if (!boot_instant)
+        boot_instant = read_or_create_boot();
+    return *boot_instant;
+}
+
+} // namespace
+
+double rate()
+{
+    const auto& value = device::config()["clock_rate"];
+    double r = value.is_number() ? value.get<double>() : 1.0;
+    return r > 0 ? r : 1.0;
+}
+
+double now()
+{
+    if (manual_mode.load())
+        return manual_now.load();
+    std::chrono::duration<double, std::milli> real = steady::now() - boot_time();
+    return real.count() * rate();
+}
+
+steady::time_point real_time_of(double device_ms)
+{
+    if (device_ms == forever)
+        return steady::time_point::max();
+    std::chrono::duration<double, std::milli> real(device_ms / rate());
+    return boot_time() + std::chrono::duration_cast<steady::duration>(real);
+}
+
+void boot()
+{
+    const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(steady::now().time_since_epoch()).count();
+    std::filesystem::create_directories(device::run_dir());
+    const auto temp = clock_file().string() + ".tmp";
+    {
+        std::ofstream out(temp, std::ios::trunc);
+        out << ns << '\n';
+    }
+    std::filesystem::rename(temp, clock_file());
+    std::lock_guard lock(clock_mutex);
+    boot_instant = steady::time_point(std::chrono::nanoseconds(ns));
+}
+
+void use_manual(double start_ms)
+{
+    manual_now.store(start_ms);
+    manual_mode.store(true);
+}
+
+bool manual() { return manual_mode.load(); }
+
+void set_manual_now(double device_ms) { manual_now.store(device_ms); }
+
+} // namespace wince::clock

@@ -1,0 +1,56 @@
+// The process entry of every device program: attach to the device, run the
+// program's WinMain with its resource module and command line, and leave
+// the device with WinMain's result as exit code.
+#include <filesystem>
+#include <string>
+
+#include <windows.h>
+
+#include "device/device.h"
+#include "device/eventlog.h"
+#include "kernel/process.h"
+#include "kernel/sync.h"
+#include "resources/module.h"
+
+namespace {
+
+std::filesystem::path executable_path(const char* argv0)
+{
+    std::error_code error;
+    auto self = std::filesystem::read_symlink("/proc/self/exe", error);
+    return error ? std::filesystem::absolute(argv0) : self;
+}
+
+std::string command_line(int argc, char** argv)
+{
+    std::string line;
+    for (int i = 1; i < argc; ++i) {
+        std::string arg = argv[i];
+        if (!line.empty())
+            line += ' ';
+        line += arg.find(' ') == std::string::npos ? arg : "\"" + arg + "\"";
+    }
+    return line;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    using namespace wince;
+    const auto exe = executable_path(argv[0]);
+    device::set_program(exe);
+    const std::string cmdline = command_line(argc, argv);
+    process::attach(cmdline);
+    eventlog::write("process.start", {{"path", device::narrow(device::device_path(exe))}, {"cmdline", cmdline}});
+
+    std::wstring wide_cmdline = device::widen(cmdline);
+    int code;
+    {
+        sync::DeviceThread main_thread;
+        code = WinMain(resources::program_module(), nullptr, wide_cmdline.data(), 1 /* SW_SHOWNORMAL */);
+    }
+    eventlog::write("process.exit", {{"code", code}});
+    process::detach();
+    return code;
+}
