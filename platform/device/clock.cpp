@@ -6,6 +6,9 @@
 #include <fstream>
 #include <mutex>
 #include <optional>
+#include <string>
+
+#include <unistd.h>
 
 #include "device.h"
 
@@ -21,24 +24,44 @@ std::atomic<double> manual_now{0};
 
 std::filesystem::path clock_file() { return device::run_dir() / "clock"; }
 
-steady::time_point read_or_create_boot()
+long long monotonic_ns()
 {
-    std::ifstream in(clock_file());
-    long long ns = 0;
-    if (in >> ns)
-        return steady::time_point(std::chrono::nanoseconds(ns));
-    boot();
-    std::ifstream again(clock_file());
-    if (again >> ns)
-        return steady::time_point(std::chrono::nanoseconds(ns));
-    return steady::now();
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(steady::now().time_since_epoch()).count();
+}
+
+// Publishes `ns` as the boot instant.  With `replace` false an existing boot
+// instant wins: link() makes creating the file atomic, so every process that
+// starts on an unbooted device agrees on the first one.
+void publish_boot(long long ns, bool replace)
+{
+    std::filesystem::create_directories(device::run_dir());
+    const auto temp = clock_file().string() + "." + std::to_string(::getpid()) + ".tmp";
+    {
+        std::ofstream out(temp, std::ios::trunc);
+        out << ns << '\n';
+    }
+    if (replace)
+        std::filesystem::rename(temp, clock_file());
+    else {
+        ::link(temp.c_str(), clock_file().c_str());
+        ::unlink(temp.c_str());
+    }
 }
 
 steady::time_point boot_time()
 {
     std::lock_guard lock(clock_mutex);
-    if (!boot_instant)
-        boot_instant = read_or_create_boot();
+    if (!boot_instant) {
+        long long ns = 0;
+        std::ifstream in(clock_file());
+        if (!(in >> ns)) {
+            publish_boot(monotonic_ns(), false);
+            std::ifstream again(clock_file());
+            if (!(again >> ns))
+                ns = monotonic_ns();
+        }
+        boot_instant = steady::time_point(std::chrono::nanoseconds(ns));
+    }
     return *boot_instant;
 }
 
@@ -69,14 +92,8 @@ steady::time_point real_time_of(double device_ms)
 
 void boot()
 {
-    const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(steady::now().time_since_epoch()).count();
-    std::filesystem::create_directories(device::run_dir());
-    const auto temp = clock_file().string() + ".tmp";
-    {
-        std::ofstream out(temp, std::ios::trunc);
-        out << ns << '\n';
-    }
-    std::filesystem::rename(temp, clock_file());
+    const long long ns = monotonic_ns();
+    publish_boot(ns, true);
     std::lock_guard lock(clock_mutex);
     boot_instant = steady::time_point(std::chrono::nanoseconds(ns));
 }
