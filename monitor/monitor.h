@@ -1,0 +1,42 @@
+/*
+ * CallTicker.exe, the call monitor: the pieces its modules share.
+ *
+ * The main thread runs the message loop and the call timer window; the
+ * watcher thread turns telephony call states into the control messages
+ * below; the signals are given synchronously on the main thread.
+ */
+#ifndef CALLTICKER_MONITOR_H
+#define CALLTICKER_MONITOR_H
+
+#include <windows.h>
+
+/* Monitor control messages, posted to threads with wParam 0 and lParam 0. */
+#define WM_CALL_CONNECTED (WM_USER + 1)
+#define WM_CALL_ENDED (WM_USER + 2)
+#define WM_MONITOR_QUIT (WM_USER + 3)
+
+/* Start-up and main loop. */
+extern HINSTANCE g_hInstance;
+int RunMonitor(HINSTANCE hInstance);
+
+/* Telephony watcher thread. */
+BOOL StartCallWatcher(DWORD dwMainThreadId);
+BOOL StopCallWatcher(void);
+
+/* Call timer window. */
+ATOM RegisterCallWindowClass(void);
+void StartCallTimer(void);
+void StopCallTimer(void);
+LRESULT CALLBACK CallTimerWndProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam);
+
+/* Sound resource player. */
+void PlayWaveResource(HINSTANCE hInstance, UINT uId, BOOL keepVolume, BOOL forceSpeaker);
+
+/* Vibration and backlight. */
+void LedOn(UINT uLedNum);
+void LedOff(UINT uLedNum);
+void Vibrate(void);
+void BacklightOff(void);
+void BacklightOn(void);
+
+#endif

@@ -1,0 +1,110 @@
+#include "phone_runner.h"
+
+#include <array>
+#include <chrono>
+#include <fstream>
+#include <thread>
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include "test_device.h"
+
+extern char** environ;
+
+namespace testing_support {
+namespace {
+
+std::string read_all(int fd)
+{
+    std::string text;
+    std::array<char, 4096> buffer;
+    ssize_t n;
+    while ((n = ::read(fd, buffer.data(), buffer.size())) > 0)
+        text.append(buffer.data(), static_cast<size_t>(n));
+    return text;
+}
+
+} // namespace
+
+CommandResult Phone::run(const std::vector<std::string>& args) const
+{
+    std::vector<std::string> argv_text = {(bin_dir() / "phone").string(), "--device", device_.string()};
+    argv_text.insert(argv_text.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (auto& arg : argv_text)
+        argv.push_back(arg.data());
+    argv.push_back(nullptr);
+
+    // Output goes to files, so a command that leaves a program running
+    // (which inherits nothing) never blocks the test on a pipe.
+    char out_name[] = "/tmp/phone-out-XXXXXX";
+    char err_name[] = "/tmp/phone-err-XXXXXX";
+    int out = mkstemp(out_name), err = mkstemp(err_name);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, out, 1);
+    posix_spawn_file_actions_adddup2(&actions, err, 2);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+
+    CommandResult result;
+    pid_t child = 0;
+    if (posix_spawn(&child, argv[0], &actions, nullptr, argv.data(), environ) == 0) {
+        int status = 0;
+        waitpid(child, &status, 0);
+        result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+    posix_spawn_file_actions_destroy(&actions);
+    lseek(out, 0, SEEK_SET);
+    lseek(err, 0, SEEK_SET);
+    result.output = read_all(out);
+    result.errors = read_all(err);
+    close(out);
+    close(err);
+    unlink(out_name);
+    unlink(err_name);
+    return result;
+}
+
+std::string Phone::ok(const std::vector<std::string>& args) const
+{
+    CommandResult result = run(args);
+    std::string line;
+    for (const auto& arg : args)
+        line += " " + arg;
+    EXPECT_EQ(result.status, 0) << "phone" << line << ": " << result.errors;
+    return result.output;
+}
+
+std::vector<nlohmann::json> Phone::events(const std::string& event) const
+{
+    std::vector<nlohmann::json> selected;
+    std::ifstream in(device_ / "events.jsonl");
+    std::string text;
+    while (std::getline(in, text)) {
+        auto e = nlohmann::json::parse(text, nullptr, false);
+        if (e.is_object() && (event.empty() || e.value("event", "") == event))
+            selected.push_back(std::move(e));
+    }
+    return selected;
+}
+
+nlohmann::json Phone::wait_for(const std::string& event,
+                               const std::function<bool(const nlohmann::json&)>& match,
+                               double timeout_seconds) const
+{
+    const auto give_up = std::chrono::steady_clock::now() + std::chrono::duration<double>(timeout_seconds);
+    do {
+        for (auto& e : events(event))
+            if (!match || match(e))
+                return e;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    } while (std::chrono::steady_clock::now() < give_up);
+    return nullptr;
+}
+
+} // namespace testing_support

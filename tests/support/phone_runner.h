@@ -1,0 +1,45 @@
+// Runs the phone tool against a test's device, as a user would.
+#pragma once
+
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+namespace testing_support {
+
+struct CommandResult {
+    int status = -1;     // exit status, or -1 when it did not exit normally
+    std::string output;  // standard output
+    std::string errors;  // standard error
+};
+
+class Phone {
+public:
+    explicit Phone(std::filesystem::path device) : device_(std::move(device)) {}
+
+    // `phone --device DIR args...`, waiting for it to finish.
+    CommandResult run(const std::vector<std::string>& args) const;
+
+    // Like run(), but fails the current test when the command fails, and
+    // returns its standard output.
+    std::string ok(const std::vector<std::string>& args) const;
+
+    // The event log of the device.
+    std::vector<nlohmann::json> events(const std::string& event = {}) const;
+
+    // Waits (real time, bounded) until an event of that name satisfying
+    // `match` appears; returns it, or null when it never came.
+    nlohmann::json wait_for(const std::string& event,
+                            const std::function<bool(const nlohmann::json&)>& match = {},
+                            double timeout_seconds = 20) const;
+
+    const std::filesystem::path& device() const { return device_; }
+
+private:
+    std::filesystem::path device_;
+};
+
+} // namespace testing_support
