@@ -51,6 +51,6 @@ int main(int argc, char** argv)
         code = WinMain(resources::program_module(), nullptr, wide_cmdline.data(), 1 /* SW_SHOWNORMAL */);
     }
     eventlog::write("process.exit", {{"code", code}});
-    process::detach();
+    process::detach(static_cast<uint32_t>(code));
     return code;
 }

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <vector>
@@ -19,13 +20,15 @@ struct Info {
     std::string cmdline;
     double started = 0;       // device ms
     std::vector<uint32_t> threads; // host thread ids
+    uint64_t host_start = 0;  // the host kernel's start time of the pid (tells reused pids apart)
 };
 
 // Registers this process on the device (run/proc/<pid>) and starts the
 // channel reader.  `cmdline` is the program's command line.
 void attach(const std::string& cmdline);
-// Logs nothing; removes this process from the table.
-void detach();
+// Logs nothing; records `exit_code` for GetExitCodeProcess and removes this
+// process from the table.
+void detach(uint32_t exit_code);
 
 // Thread registration: every thread the platform runs program code on.
 void add_thread(uint32_t tid);
@@ -39,5 +42,22 @@ bool alive(uint32_t pid);
 
 // The process that owns a host thread id, if it is a live device process.
 std::optional<uint32_t> owner_of_thread(uint32_t tid);
+
+// Kernel internals (OpenProcess, ShellExecuteEx, phone run).
+
+// The host kernel's start time of a running pid; none for a dead pid or a zombie.
+std::optional<uint64_t> host_start_of(uint32_t pid);
+
+// Exit code of the process that ran as `pid` with start time `host_start`,
+// once it recorded one (detach) or was terminated (record_exit).
+void record_exit(uint32_t pid, uint64_t host_start, uint32_t exit_code);
+std::optional<uint32_t> recorded_exit(uint32_t pid, uint64_t host_start);
+
+// Starts `program` on this device, detached from the caller (own session,
+// stdin from /dev/null, output to run/<exe>.<pid>.log), and returns once it
+// has attached to the device or ended.  On failure returns none and sets
+// `error` to the errno (ENOENT for a missing program, EACCES, ...).
+std::optional<uint32_t> spawn(const std::filesystem::path& program, const std::vector<std::string>& args,
+                              int& error);
 
 } // namespace wince::process
