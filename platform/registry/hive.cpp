@@ -1,0 +1,417 @@
+// Registry hive on SQLite: schema, connection per process and device, and the
+// operations of one transaction.
+#include "hive.h"
+
+#include <chrono>
+#include <clocale>
+#include <cwctype>
+#include <filesystem>
+
+#include <locale.h>
+#include <sqlite3.h>
+#include <unistd.h>
+
+#include "device/device.h"
+#include "winerror.h"
+
+namespace wince::registry {
+namespace {
+
+constexpr int busy_timeout_ms = 10000;
+
+constexpr const char* schema = R"sql(
+CREATE TABLE IF NOT EXISTS keys(
+    id INTEGER PRIMARY KEY AUTOINCREMENT,
+    parent INTEGER NOT NULL,
+    name TEXT NOT NULL,
+    fold TEXT NOT NULL,
+    name_len INTEGER NOT NULL,
+    written INTEGER NOT NULL);
+CREATE UNIQUE INDEX IF NOT EXISTS keys_by_name ON keys(parent, fold);
+CREATE TABLE IF NOT EXISTS vals(
+    id INTEGER PRIMARY KEY,
+    key INTEGER NOT NULL,
+    name TEXT NOT NULL,
+    fold TEXT NOT NULL,
+    name_len INTEGER NOT NULL,
+    type INTEGER NOT NULL,
+    data BLOB NOT NULL);
+CREATE UNIQUE INDEX IF NOT EXISTS vals_by_name ON vals(key, fold);
+INSERT OR IGNORE INTO keys(id, parent, name, fold, name_len, written) VALUES
+    (1, 0, 'HKEY_LOCAL_MACHINE', 'HKEY_LOCAL_MACHINE', 18, 0),
+    (2, 0, 'HKEY_CURRENT_USER', 'HKEY_CURRENT_USER', 17, 0);
+)sql";
+
+std::mutex hive_mutex;
+Hive the_hive;
+
+uint64_t filetime_now()
+{
+    // 100 ns ticks since 1601-01-01, as FILETIME counts.
+    constexpr uint64_t unix_epoch_ticks = 116444736000000000ull;
+    const auto since_epoch = std::chrono::system_clock::now().time_since_epoch();
+    return unix_epoch_ticks + static_cast<uint64_t>(
+        std::chrono::duration_cast<std::chrono::nanoseconds>(since_epoch).count() / 100);
+}
+
+[[noreturn]] void fail(long code) { throw HiveError{code}; }
+
+long code_of(int sqlite_result)
+{
+    switch (sqlite_result & 0xFF) {
+    case SQLITE_NOMEM: return ERROR_OUTOFMEMORY;
+    case SQLITE_BUSY:
+    case SQLITE_LOCKED: return ERROR_CANTWRITE;
+    case SQLITE_CANTOPEN:
+    case SQLITE_PERM: return ERROR_CANTOPEN;
+    case SQLITE_IOERR: return ERROR_CANTREAD;
+    default: return ERROR_BADDB;
+    }
+}
+
+void check(int result)
+{
+    if (result != SQLITE_OK && result != SQLITE_DONE && result != SQLITE_ROW)
+        fail(code_of(result));
+}
+
+// A cached statement in use: bound on creation, reset when done.
+class Query {
+public:
+    explicit Query(sqlite3_stmt* statement) : statement_(statement) {}
+    ~Query()
+    {
+        sqlite3_reset(statement_);
+        sqlite3_clear_bindings(statement_);
+    }
+    Query(const Query&) = delete;
+    Query& operator=(const Query&) = delete;
+
+    Query& bind(int index, int64_t number)
+    {
+        check(sqlite3_bind_int64(statement_, index, number));
+        return *this;
+    }
+    Query& bind(int index, const std::string& text)
+    {
+        check(sqlite3_bind_text(statement_, index, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT));
+        return *this;
+    }
+    Query& bind_blob(int index, const unsigned char* data, size_t size)
+    {
+        // A null pointer would bind SQL NULL; an empty value is an empty blob.
+        static const unsigned char empty = 0;
+        check(sqlite3_bind_blob64(statement_, index, size ? data : &empty, size, SQLITE_TRANSIENT));
+        return *this;
+    }
+    bool step()
+    {
+        const int result = sqlite3_step(statement_);
+        check(result);
+        return result == SQLITE_ROW;
+    }
+    int64_t number(int column) { return sqlite3_column_int64(statement_, column); }
+    std::string utf8(int column)
+    {
+        const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(statement_, column));
+        return text ? text : "";
+    }
+    std::wstring text(int column)
+    {
+        return device::widen(utf8(column));
+    }
+    std::vector<unsigned char> blob(int column)
+    {
+        const auto* data = static_cast<const unsigned char*>(sqlite3_column_blob(statement_, column));
+        const int size = sqlite3_column_bytes(statement_, column);
+        return data ? std::vector<unsigned char>(data, data + size) : std::vector<unsigned char>{};
+    }
+    int changes() { return sqlite3_changes(sqlite3_db_handle(statement_)); }
+
+private:
+    sqlite3_stmt* statement_;
+};
+
+locale_t utf8_locale()
+{
+    static const locale_t locale = [] {
+        locale_t made = newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(0));
+        return made ? made : newlocale(LC_CTYPE_MASK, "C", static_cast<locale_t>(0));
+    }();
+    return locale;
+}
+
+} // namespace
+
+std::string fold(std::wstring_view name)
+{
+    std::wstring upper(name);
+    const locale_t locale = utf8_locale();
+    for (wchar_t& c : upper)
+        c = locale ? static_cast<wchar_t>(towupper_l(static_cast<wint_t>(c), locale))
+                   : static_cast<wchar_t>(std::towupper(static_cast<wint_t>(c)));
+    return device::narrow(upper);
+}
+
+// ---- Hive -------------------------------------------------------------------
+
+Hive::~Hive() { close(); }
+
+void Hive::close()
+{
+    for (auto& entry : statements_)
+        sqlite3_finalize(entry.second);
+    statements_.clear();
+    if (db_)
+        sqlite3_close_v2(db_);
+    db_ = nullptr;
+}
+
+void Hive::exec(const char* sql) { check(sqlite3_exec(db_, sql, nullptr, nullptr, nullptr)); }
+
+void Hive::connect()
+{
+    const long pid = static_cast<long>(::getpid());
+    const std::string file = device::registry_file().string();
+    if (db_ && pid_ == pid && file_ == file)
+        return;
+    if (db_ && pid_ != pid) {
+        // A connection inherited over fork() belongs to the parent: using or
+        // closing it here could disturb the parent's locks, so it is dropped.
+        statements_.clear();
+        db_ = nullptr;
+    }
+    close();
+
+    std::error_code ignored;
+    std::filesystem::create_directories(std::filesystem::path(file).parent_path(), ignored);
+    sqlite3* db = nullptr;
+    const int opened = sqlite3_open_v2(file.c_str(), &db,
+                                       SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
+    if (opened != SQLITE_OK) {
+        sqlite3_close_v2(db);
+        fail(ERROR_CANTOPEN);
+    }
+    db_ = db;
+    file_ = file;
+    pid_ = pid;
+    try {
+        sqlite3_busy_timeout(db_, busy_timeout_ms);
+        // A write that returned has reached the WAL file, which survives the
+        // writer's death; only a power failure could still lose it.
+        exec("PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL;");
+        exec("BEGIN IMMEDIATE");
+        try {
+            exec(schema);
+            exec("COMMIT");
+        } catch (...) {
+            sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+            throw;
+        }
+    } catch (...) {
+        close();
+        throw;
+    }
+}
+
+sqlite3_stmt* Hive::statement(const char* sql)
+{
+    for (auto& entry : statements_)
+        if (entry.first == sql)
+            return entry.second;
+    sqlite3_stmt* prepared = nullptr;
+    check(sqlite3_prepare_v3(db_, sql, -1, SQLITE_PREPARE_PERSISTENT, &prepared, nullptr));
+    statements_.emplace_back(sql, prepared);
+    return prepared;
+}
+
+// ---- Transaction ------------------------------------------------------------
+
+Transaction::Transaction(Mode mode) : held_(hive_mutex), hive_(the_hive)
+{
+    hive_.connect();
+    hive_.exec(mode == Mode::write ? "BEGIN IMMEDIATE" : "BEGIN");
+    open_ = true;
+}
+
+Transaction::~Transaction()
+{
+    if (open_)
+        sqlite3_exec(hive_.db_, "ROLLBACK", nullptr, nullptr, nullptr);
+}
+
+void Transaction::commit()
+{
+    hive_.exec("COMMIT");
+    open_ = false;
+}
+
+bool Transaction::key_exists(KeyId key)
+{
+    static constexpr const char* sql = "SELECT 1 FROM keys WHERE id = ?1";
+    Query query(hive_.statement(sql));
+    return query.bind(1, key).step();
+}
+
+std::optional<KeyId> Transaction::find_subkey(KeyId parent, std::wstring_view name)
+{
+    static constexpr const char* sql = "SELECT id FROM keys WHERE parent = ?1 AND fold = ?2";
+    Query query(hive_.statement(sql));
+    if (query.bind(1, parent).bind(2, fold(name)).step())
+        return query.number(0);
+    return std::nullopt;
+}
+
+KeyId Transaction::create_subkey(KeyId parent, std::wstring_view name)
+{
+    static constexpr const char* sql =
+        "INSERT INTO keys(parent, name, fold, name_len, written) VALUES (?1, ?2, ?3, ?4, ?5)";
+    {
+        Query query(hive_.statement(sql));
+        query.bind(1, parent).bind(2, device::narrow(name)).bind(3, fold(name));
+        query.bind(4, static_cast<int64_t>(name.size())).bind(5, static_cast<int64_t>(filetime_now()));
+        query.step();
+    }
+    touch(parent);
+    return sqlite3_last_insert_rowid(hive_.db_);
+}
+
+std::string Transaction::key_path(KeyId key)
+{
+    static constexpr const char* sql = "SELECT parent, name FROM keys WHERE id = ?1";
+    std::vector<std::string> names;
+    while (key != 0) {
+        if (key == local_machine_id) {
+            names.push_back("HKLM");
+            break;
+        }
+        if (key == current_user_id) {
+            names.push_back("HKCU");
+            break;
+        }
+        Query query(hive_.statement(sql));
+        if (!query.bind(1, key).step())
+            fail(ERROR_KEY_DELETED);
+        names.push_back(query.utf8(1));
+        key = query.number(0);
+    }
+    std::string path;
+    for (auto it = names.rbegin(); it != names.rend(); ++it) {
+        if (!path.empty())
+            path += '\\';
+        path += *it;
+    }
+    return path;
+}
+
+KeyInfo Transaction::key_info(KeyId key, bool with_subkeys)
+{
+    static constexpr const char* written_sql = "SELECT written FROM keys WHERE id = ?1";
+    static constexpr const char* subkeys_sql =
+        "SELECT count(*), coalesce(max(name_len), 0) FROM keys WHERE parent = ?1";
+    static constexpr const char* values_sql =
+        "SELECT count(*), coalesce(max(name_len), 0), coalesce(max(length(data)), 0) FROM vals WHERE key = ?1";
+    KeyInfo info;
+    {
+        Query query(hive_.statement(written_sql));
+        if (!query.bind(1, key).step())
+            fail(ERROR_KEY_DELETED);
+        info.written = static_cast<uint64_t>(query.number(0));
+    }
+    if (with_subkeys) {
+        Query query(hive_.statement(subkeys_sql));
+        query.bind(1, key).step();
+        info.subkeys = static_cast<uint32_t>(query.number(0));
+        info.max_subkey_len = static_cast<uint32_t>(query.number(1));
+    }
+    Query query(hive_.statement(values_sql));
+    query.bind(1, key).step();
+    info.values = static_cast<uint32_t>(query.number(0));
+    info.max_value_name_len = static_cast<uint32_t>(query.number(1));
+    info.max_data_len = static_cast<uint32_t>(query.number(2));
+    return info;
+}
+
+std::optional<Subkey> Transaction::subkey_at(KeyId key, uint32_t index)
+{
+    static constexpr const char* sql =
+        "SELECT name, written FROM keys WHERE parent = ?1 ORDER BY fold LIMIT 1 OFFSET ?2";
+    Query query(hive_.statement(sql));
+    if (!query.bind(1, key).bind(2, static_cast<int64_t>(index)).step())
+        return std::nullopt;
+    return Subkey{query.text(0), static_cast<uint64_t>(query.number(1))};
+}
+
+void Transaction::delete_tree(KeyId key)
+{
+    static constexpr const char* values_sql =
+        "WITH RECURSIVE tree(id) AS (SELECT ?1 UNION ALL SELECT keys.id FROM keys JOIN tree ON keys.parent = tree.id) "
+        "DELETE FROM vals WHERE key IN tree";
+    static constexpr const char* keys_sql =
+        "WITH RECURSIVE tree(id) AS (SELECT ?1 UNION ALL SELECT keys.id FROM keys JOIN tree ON keys.parent = tree.id) "
+        "DELETE FROM keys WHERE id IN tree";
+    static constexpr const char* parent_sql = "SELECT parent FROM keys WHERE id = ?1";
+    KeyId parent = 0;
+    {
+        Query query(hive_.statement(parent_sql));
+        if (query.bind(1, key).step())
+            parent = query.number(0);
+    }
+    Query(hive_.statement(values_sql)).bind(1, key).step();
+    Query(hive_.statement(keys_sql)).bind(1, key).step();
+    if (parent)
+        touch(parent);
+}
+
+std::optional<Value> Transaction::value(KeyId key, std::wstring_view name)
+{
+    static constexpr const char* sql = "SELECT type, data FROM vals WHERE key = ?1 AND fold = ?2";
+    Query query(hive_.statement(sql));
+    if (!query.bind(1, key).bind(2, fold(name)).step())
+        return std::nullopt;
+    return Value{std::wstring(name), static_cast<uint32_t>(query.number(0)), query.blob(1)};
+}
+
+std::optional<Value> Transaction::value_at(KeyId key, uint32_t index)
+{
+    static constexpr const char* sql =
+        "SELECT name, type, data FROM vals WHERE key = ?1 ORDER BY id LIMIT 1 OFFSET ?2";
+    Query query(hive_.statement(sql));
+    if (!query.bind(1, key).bind(2, static_cast<int64_t>(index)).step())
+        return std::nullopt;
+    return Value{query.text(0), static_cast<uint32_t>(query.number(1)), query.blob(2)};
+}
+
+void Transaction::set_value(KeyId key, std::wstring_view name, uint32_t type, const unsigned char* data, size_t size)
+{
+    // A value that exists keeps its name's case and its place in the order.
+    static constexpr const char* sql =
+        "INSERT INTO vals(key, name, fold, name_len, type, data) VALUES (?1, ?2, ?3, ?4, ?5, ?6) "
+        "ON CONFLICT(key, fold) DO UPDATE SET type = excluded.type, data = excluded.data";
+    {
+        Query query(hive_.statement(sql));
+        query.bind(1, key).bind(2, device::narrow(name)).bind(3, fold(name));
+        query.bind(4, static_cast<int64_t>(name.size())).bind(5, type).bind_blob(6, data, size);
+        query.step();
+    }
+    touch(key);
+}
+
+bool Transaction::delete_value(KeyId key, std::wstring_view name)
+{
+    static constexpr const char* sql = "DELETE FROM vals WHERE key = ?1 AND fold = ?2";
+    Query query(hive_.statement(sql));
+    query.bind(1, key).bind(2, fold(name)).step();
+    const bool deleted = query.changes() > 0;
+    if (deleted)
+        touch(key);
+    return deleted;
+}
+
+void Transaction::touch(KeyId key)
+{
+    static constexpr const char* sql = "UPDATE keys SET written = ?2 WHERE id = ?1";
+    Query(hive_.statement(sql)).bind(1, key).bind(2, static_cast<int64_t>(filetime_now())).step();
+}
+
+} // namespace wince::registry

@@ -1,0 +1,83 @@
+/*
+ * The settings store shared by CallTicker.exe and CallTickerCfg.exe: the
+ * registry key wrapper, the settings object with its typed accessors, the
+ * kinds of signal and the tables that turn a stored index into milliseconds.
+ *
+ * The key is opened for each single read or write and closed right after,
+ * so every reader sees what the registry holds at that moment.
+ */
+#ifndef CALLTICKER_SETTINGS_H
+#define CALLTICKER_SETTINGS_H
+
+#include <windows.h>
+
+class SettingsKey
+{
+public:
+    SettingsKey();
+    ~SettingsKey();
+
+    void SetBasePath(LPCWSTR basePath);
+
+    bool Open(LPCWSTR subPath);
+    LONG CreateKey(LPCWSTR fullPath);
+    void Close();
+
+    bool ReadShort(LPCWSTR name, short *value, LPCWSTR subPath);
+    bool ReadRaw(LPCWSTR name, LPBYTE buffer, LPDWORD count, LPCWSTR subPath);
+    bool WriteDword(LPCWSTR name, DWORD value, LPCWSTR subPath);
+    bool WriteBinary(LPCWSTR name, const BYTE *data, DWORD count, LPCWSTR subPath);
+
+private:
+    /* Owns a string, a key handle and a buffer: not copyable. */
+    SettingsKey(const SettingsKey &);
+    SettingsKey &operator=(const SettingsKey &);
+
+    LPWSTR m_basePath;
+    HKEY m_rootKey;
+    HKEY m_openKey;
+    DWORD m_valueBufferSize;
+    LPBYTE m_valueBuffer;
+};
+
+class AppSettings : public SettingsKey
+{
+public:
+    AppSettings();
+
+    bool GetEnabled();
+    int GetOnSoundType();
+    int GetOffSoundType();
+    int GetRegularSoundType();
+    int GetRegularSoundDelay();
+    int GetRegularSoundBefore();
+    int GetTurnOffScr();
+
+    bool SetEnabled(int value);
+    bool SetOnSoundType(int value);
+    bool SetOffSoundType(int value);
+    bool SetRegularSoundType(int value);
+    bool SetRegularSoundDelay(int value);
+    bool SetRegularSoundBefore(int value);
+    bool SetTurnOffScr(int value);
+
+private:
+    int ReadIndex(LPCWSTR name, int fallback);
+    bool WriteIndex(LPCWSTR name, int value);
+};
+
+/* What is given when a signal is due; readers act on Sound and Vibrate only. */
+enum SignalType
+{
+    None = 0,
+    Sound = 1,
+    Vibrate = 2
+};
+
+/* Stored index -> milliseconds; an index outside its table gives the default. */
+int RegularSoundDelayMs(int index);
+int RegularSoundBeforeMs(int index);
+int RegularSoundBeforeCount();
+int TurnOffScrMs(int index);
+
+#endif
