@@ -33,7 +33,20 @@ void wake_all();
 
 // Blocks until pred() holds or the device clock reaches `deadline` (device
 // ms, clock::forever for none).  Called with the lock held; returns pred().
+//
+// A thread that TerminateThread has ended leaves at its next wait: for it
+// wait_until throws ThreadTerminated (with the lock still held by `held`),
+// which unwinds to the thread's start routine.  A host thread cannot be
+// killed, so keep state changed around a wait in RAII objects.
 bool wait_until(Lock& held, double deadline, const std::function<bool()>& pred);
+
+// Thrown out of the waits of a terminated thread; deliberately not a
+// std::exception, so that handlers for those let it pass.
+struct ThreadTerminated {};
+
+// The calling thread is ended at its next wait once *flag becomes true (set
+// with the kernel lock held, followed by wake_all()).  Null clears it.
+void end_thread_when(const bool* flag);
 
 // Device milliseconds from now -> deadline (INFINITE -> forever).
 double deadline_after(unsigned long ms);

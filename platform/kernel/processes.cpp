@@ -1,0 +1,193 @@
+// Other processes of the device as kernel objects (OpenProcess, waits,
+// exit codes, TerminateProcess) and the program's own file name.  A process
+// handle watches its process through a pidfd: a helper host thread blocks in
+// poll() until the process ends and then wakes the kernel's waiters, so a
+// wait on a process is an ordinary device-clock wait.  Leaves out
+// CreateProcess (programs start through the shell), access rights and
+// process priorities.
+#include <cerrno>
+#include <cstring>
+#include <thread>
+
+#include <poll.h>
+#include <signal.h>
+#include <sys/eventfd.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include "device/device.h"
+#include "device/eventlog.h"
+#include "kernel/objects.h"
+#include "kernel/process.h"
+#include "kernel/sync.h"
+#include "resources/module.h"
+
+namespace wince::kernel {
+namespace {
+
+// Shared between a process object and its watcher thread.
+struct Watch {
+    int pidfd = -1;
+    int cancel_fd = -1;
+    bool exited = false; // kernel lock
+    ~Watch()
+    {
+        ::close(pidfd);
+        if (cancel_fd >= 0)
+            ::close(cancel_fd);
+    }
+};
+
+bool pidfd_readable(int pidfd)
+{
+    pollfd p{pidfd, POLLIN, 0};
+    return ::poll(&p, 1, 0) > 0;
+}
+
+class Process : public Object {
+public:
+    Process(uint32_t pid, uint64_t host_start, int pidfd)
+        : pid(pid), host_start(host_start), watch_(std::make_shared<Watch>())
+    {
+        watch_->pidfd = pidfd;
+    }
+    ~Process() override
+    {
+        if (watch_->cancel_fd >= 0) {
+            uint64_t one = 1;
+            ssize_t ignored = ::write(watch_->cancel_fd, &one, sizeof one);
+            (void)ignored;
+        }
+    }
+
+    bool satisfied(uint64_t) override { return exited(); }
+
+    // Starts the watcher the first time a thread is about to block.
+    void prepare_to_block() override
+    {
+        if (watch_->cancel_fd >= 0 || watch_->exited)
+            return;
+        watch_->cancel_fd = ::eventfd(0, EFD_CLOEXEC);
+        if (watch_->cancel_fd < 0)
+            return;
+        std::thread([watch = watch_] {
+            pollfd fds[2] = {{watch->pidfd, POLLIN, 0}, {watch->cancel_fd, POLLIN, 0}};
+            int ready;
+            do
+                ready = ::poll(fds, 2, -1);
+            while (ready < 0 && errno == EINTR);
+            if (fds[0].revents & POLLIN) {
+                auto held = sync::lock();
+                watch->exited = true;
+                sync::wake_all();
+            }
+        }).detach();
+    }
+
+    // Lock held.
+    bool exited()
+    {
+        if (!watch_->exited && pidfd_readable(watch_->pidfd))
+            watch_->exited = true;
+        return watch_->exited;
+    }
+
+    int pidfd() const { return watch_->pidfd; }
+
+    const uint32_t pid;
+    const uint64_t host_start;
+
+private:
+    std::shared_ptr<Watch> watch_;
+};
+
+int open_pidfd(uint32_t pid) { return static_cast<int>(::syscall(SYS_pidfd_open, static_cast<pid_t>(pid), 0)); }
+
+} // namespace
+} // namespace wince::kernel
+
+using namespace wince;
+using wince::kernel::fail;
+
+extern "C" HANDLE WINAPI OpenProcess(DWORD, BOOL, DWORD IDProcess)
+{
+    auto info = process::find(IDProcess);
+    if (!info)
+        return fail(ERROR_INVALID_PARAMETER, HANDLE(nullptr));
+    const int pidfd = kernel::open_pidfd(IDProcess); // close-on-exec by default
+    if (pidfd < 0)
+        return fail(ERROR_INVALID_PARAMETER, HANDLE(nullptr));
+    // The pid may have ended and been reused between the lookup and the
+    // pidfd: the start time tells.
+    if (process::host_start_of(IDProcess) != info->host_start) {
+        ::close(pidfd);
+        return fail(ERROR_INVALID_PARAMETER, HANDLE(nullptr));
+    }
+    auto held = sync::lock();
+    return kernel::insert_handle(std::make_shared<kernel::Process>(IDProcess, info->host_start, pidfd));
+}
+
+extern "C" BOOL WINAPI GetExitCodeProcess(HANDLE hProcess, LPDWORD lpExitCode)
+{
+    if (!lpExitCode)
+        return fail(ERROR_INVALID_PARAMETER, FALSE);
+    uint32_t pid;
+    uint64_t host_start;
+    {
+        auto held = sync::lock();
+        auto proc = kernel::find_handle_as<kernel::Process>(hProcess);
+        if (!proc)
+            return fail(ERROR_INVALID_HANDLE, FALSE);
+        if (!proc->exited()) {
+            *lpExitCode = STILL_ACTIVE;
+            return TRUE;
+        }
+        pid = proc->pid;
+        host_start = proc->host_start;
+    }
+    // A process that ended without recording a code was killed from
+    // outside the device (kill -9): reported as a failure exit.
+    *lpExitCode = process::recorded_exit(pid, host_start).value_or(1);
+    return TRUE;
+}
+
+extern "C" BOOL WINAPI TerminateProcess(HANDLE hProcess, UINT uExitCode)
+{
+    std::shared_ptr<kernel::Process> proc; // keeps the pidfd open past a concurrent CloseHandle
+    {
+        auto held = sync::lock();
+        proc = kernel::find_handle_as<kernel::Process>(hProcess);
+        if (!proc)
+            return fail(ERROR_INVALID_HANDLE, FALSE);
+        if (proc->exited())
+            return fail(ERROR_ACCESS_DENIED, FALSE);
+    }
+    const uint32_t pid = proc->pid;
+    const auto info = process::find(pid);
+    // The code is recorded first, so a waiter woken by the death reads it.
+    process::record_exit(pid, proc->host_start, uExitCode);
+    if (::syscall(SYS_pidfd_send_signal, proc->pidfd(), SIGKILL, nullptr, 0) != 0)
+        return fail(errno == ESRCH ? ERROR_ACCESS_DENIED : ERROR_GEN_FAILURE, FALSE);
+    // The killed process cannot log its own end; it is logged for it.
+    eventlog::write("process.exit", {{"pid", pid}, {"exe", info ? info->exe : std::string()}, {"code", uExitCode}});
+    return TRUE;
+}
+
+extern "C" DWORD WINAPI GetModuleFileNameW(HMODULE hModule, LPWSTR lpFilename, DWORD nSize)
+{
+    if (!lpFilename || nSize == 0)
+        return fail(ERROR_INVALID_PARAMETER, DWORD(0));
+    if (hModule && hModule != reinterpret_cast<HMODULE>(resources::program_module()))
+        return fail(ERROR_INVALID_HANDLE, DWORD(0));
+    const std::wstring path = device::device_path(device::program_path());
+    if (path.size() >= nSize) {
+        // Truncated and terminated, as Windows does it.
+        std::wmemcpy(lpFilename, path.data(), nSize - 1);
+        lpFilename[nSize - 1] = L'\0';
+        SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return nSize;
+    }
+    std::wmemcpy(lpFilename, path.data(), path.size());
+    lpFilename[path.size()] = L'\0';
+    return static_cast<DWORD>(path.size());
+}
