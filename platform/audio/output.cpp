@@ -1,0 +1,170 @@
+// Output backends.  The wav backend scales the samples by the volume in
+// effect, so a saved playback sounds as the device would have played it.
+#include "output.h"
+
+#include <algorithm>
+#include <atomic>
+#include <fstream>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include <unistd.h>
+
+#ifdef WINCE_HAVE_ALSA
+#include <alsa/asoundlib.h>
+#endif
+
+#include "audio/wave_image.h"
+#include "device/clock.h"
+#include "device/device.h"
+#include "drivers/run_state.h"
+
+namespace wince::audio {
+namespace {
+
+constexpr DWORD default_volume = 0x80008000; // half level, as the device ships
+
+std::vector<BYTE> scaled(const WAVEFORMATEX& format, const BYTE* samples, size_t bytes, DWORD volume)
+{
+    std::vector<BYTE> out(samples, samples + bytes);
+    const double levels[2] = {(volume & 0xFFFF) / 65535.0, (volume >> 16) / 65535.0};
+    const size_t frame = format.nBlockAlign;
+    if (frame == 0)
+        return out;
+    for (size_t at = 0; at + frame <= bytes; at += frame) {
+        for (WORD channel = 0; channel < format.nChannels; ++channel) {
+            const double level = levels[format.nChannels == 2 ? channel : 0];
+            if (format.wBitsPerSample == 16) {
+                BYTE* p = out.data() + at + channel * 2;
+                const auto sample = static_cast<int16_t>(p[0] | (p[1] << 8));
+                const auto value = static_cast<int16_t>(sample * level);
+                p[0] = static_cast<BYTE>(value & 0xFF);
+                p[1] = static_cast<BYTE>((value >> 8) & 0xFF);
+            } else {
+                BYTE* p = out.data() + at + channel;
+                *p = static_cast<BYTE>(128 + (*p - 128) * level);
+            }
+        }
+    }
+    return out;
+}
+
+void save_wav(const WAVEFORMATEX& format, const BYTE* samples, size_t bytes, DWORD volume)
+{
+    static std::atomic<unsigned> sequence{0};
+    const auto dir = device::root() / "audio";
+    std::error_code ignored;
+    std::filesystem::create_directories(dir, ignored);
+    char name[96];
+    std::snprintf(name, sizeof name, "%012.3f-%d-%u.wav", clock::now(), static_cast<int>(getpid()),
+                  ++sequence);
+    const auto data = scaled(format, samples, bytes, volume);
+    const auto file = make_wave_file(format, data.data(), data.size());
+    std::ofstream out(dir / name, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(file.data()), static_cast<std::streamsize>(file.size()));
+}
+
+#ifdef WINCE_HAVE_ALSA
+bool sound_card_opens()
+{
+    snd_pcm_t* pcm = nullptr;
+    if (snd_pcm_open(&pcm, "default", SND_PCM_STREAM_PLAYBACK, SND_PCM_NONBLOCK) < 0)
+        return false;
+    snd_pcm_close(pcm);
+    return true;
+}
+
+// Plays on a host thread of its own, one buffer after another, so that the
+// device's threads keep device time and never wait for the sound card.
+void play_alsa(const WAVEFORMATEX& format, const BYTE* samples, size_t bytes, DWORD volume)
+{
+    static std::mutex card;
+    std::thread([format, data = scaled(format, samples, bytes, volume)] {
+        std::lock_guard guard(card);
+        snd_pcm_t* pcm = nullptr;
+        if (snd_pcm_open(&pcm, "default", SND_PCM_STREAM_PLAYBACK, 0) < 0)
+            return;
+        const auto pcm_format = format.wBitsPerSample == 16 ? SND_PCM_FORMAT_S16_LE : SND_PCM_FORMAT_U8;
+        if (snd_pcm_set_params(pcm, pcm_format, SND_PCM_ACCESS_RW_INTERLEAVED, format.nChannels,
+                               format.nSamplesPerSec, 1, 200000) == 0) {
+            const snd_pcm_uframes_t frames = data.size() / format.nBlockAlign;
+            snd_pcm_uframes_t done = 0;
+            while (done < frames) {
+                const auto n = snd_pcm_writei(pcm, data.data() + done * format.nBlockAlign, frames - done);
+                if (n < 0) {
+                    if (snd_pcm_recover(pcm, static_cast<int>(n), 1) < 0)
+                        break;
+                    continue;
+                }
+                done += static_cast<snd_pcm_uframes_t>(n);
+            }
+            snd_pcm_drain(pcm);
+        }
+        snd_pcm_close(pcm);
+    }).detach();
+}
+#endif
+
+std::string choose_backend()
+{
+    const auto& config = device::config();
+    const std::string wanted = config.contains("audio") && config["audio"].is_string()
+                                   ? config["audio"].get<std::string>()
+                                   : "auto";
+    if (wanted == "wav" || wanted == "null")
+        return wanted;
+#ifdef WINCE_HAVE_ALSA
+    // Sound at any other rate would not match the device's clock.
+    if (clock::rate() == 1.0 && !clock::manual() && sound_card_opens())
+        return "alsa";
+#endif
+    return "null";
+}
+
+} // namespace
+
+std::string backend_name()
+{
+    static std::mutex choice;
+    static std::string chosen;
+    static std::filesystem::path chosen_for;
+    std::lock_guard guard(choice);
+    // Chosen once per device: tests move a process between devices.
+    if (chosen.empty() || chosen_for != device::root()) {
+        chosen = choose_backend();
+        chosen_for = device::root();
+    }
+    return chosen;
+}
+
+void output(const WAVEFORMATEX& format, const BYTE* samples, size_t bytes, DWORD volume)
+{
+    if (!samples || bytes == 0)
+        return;
+    const std::string backend = backend_name();
+    if (backend == "wav")
+        save_wav(format, samples, bytes, volume);
+#ifdef WINCE_HAVE_ALSA
+    else if (backend == "alsa")
+        play_alsa(format, samples, bytes, volume);
+#endif
+}
+
+DWORD device_volume()
+{
+    const auto state = run_state::read("audio");
+    if (state.contains("volume") && state["volume"].is_number_unsigned())
+        return state["volume"].get<DWORD>();
+    const auto& config = device::config();
+    if (config.contains("volume") && config["volume"].is_number_unsigned())
+        return config["volume"].get<DWORD>();
+    return default_volume;
+}
+
+void set_device_volume(DWORD volume)
+{
+    run_state::update("audio", [&](nlohmann::json& state) { state["volume"] = volume; });
+}
+
+} // namespace wince::audio

@@ -1,0 +1,70 @@
+// Locked JSON documents in the device's run/ folder.  The lock is a separate
+// file so that the document itself can be replaced atomically by rename and
+// readers never see a half-written file.
+#include "run_state.h"
+
+#include <fstream>
+#include <sstream>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include "device/device.h"
+
+namespace wince::run_state {
+namespace {
+
+class FileLock {
+public:
+    explicit FileLock(const std::filesystem::path& path)
+        : fd_(::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644))
+    {
+        if (fd_ >= 0)
+            ::flock(fd_, LOCK_EX);
+    }
+    ~FileLock()
+    {
+        if (fd_ >= 0)
+            ::close(fd_);
+    }
+    FileLock(const FileLock&) = delete;
+    FileLock& operator=(const FileLock&) = delete;
+
+private:
+    int fd_;
+};
+
+std::filesystem::path document(const std::string& name) { return device::run_dir() / (name + ".json"); }
+
+nlohmann::json load(const std::filesystem::path& file)
+{
+    std::ifstream in(file);
+    if (!in)
+        return nlohmann::json::object();
+    nlohmann::json doc = nlohmann::json::parse(in, nullptr, false);
+    return doc.is_object() ? doc : nlohmann::json::object();
+}
+
+} // namespace
+
+nlohmann::json read(const std::string& name) { return load(document(name)); }
+
+nlohmann::json update(const std::string& name, const std::function<void(nlohmann::json&)>& change)
+{
+    std::error_code ignored;
+    std::filesystem::create_directories(device::run_dir(), ignored);
+    const auto file = document(name);
+    FileLock held(device::run_dir() / (name + ".lock"));
+    nlohmann::json doc = load(file);
+    change(doc);
+    const auto temp = std::filesystem::path(file.string() + ".tmp");
+    {
+        std::ofstream out(temp, std::ios::trunc);
+        out << doc.dump() << '\n';
+    }
+    std::filesystem::rename(temp, file, ignored);
+    return doc;
+}
+
+} // namespace wince::run_state

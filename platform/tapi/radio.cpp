@@ -1,0 +1,240 @@
+// The radio's calls live in run/radio.json so that every process of the
+// device (the phone tool that changes them, the programs that watch them)
+// sees one set.  Which process has which line open is kept one file per
+// process in run/tapi/, written only by its owner, so a delivery needs no
+// lock beyond reading the folder; a process that no longer listens loses
+// its file at the next delivery.
+#include "radio.h"
+
+#include <algorithm>
+#include <fstream>
+
+#include <unistd.h>
+
+#include <tapi.h>
+
+#include "device/channel.h"
+#include "device/device.h"
+#include "device/eventlog.h"
+#include "drivers/run_state.h"
+#include "tapi/delivery.h"
+#include "tapi/names.h"
+
+namespace wince::tapi {
+
+std::vector<LineDevice> line_devices()
+{
+    std::vector<LineDevice> lines;
+    const auto& config = device::config();
+    if (!config.contains("lines") || !config["lines"].is_array())
+        return lines;
+    for (const auto& entry : config["lines"]) {
+        LineDevice line;
+        line.media_modes = LINEMEDIAMODE_INTERACTIVEVOICE | LINEMEDIAMODE_DATAMODEM;
+        if (entry.is_string()) {
+            line.name = device::widen(entry.get<std::string>());
+        } else if (entry.is_object()) {
+            if (entry.contains("name") && entry["name"].is_string())
+                line.name = device::widen(entry["name"].get<std::string>());
+            if (entry.contains("media_modes") && entry["media_modes"].is_array()) {
+                uint32_t modes = 0;
+                for (const auto& mode : entry["media_modes"]) {
+                    std::optional<uint32_t> bits;
+                    if (mode.is_string())
+                        bits = parse_media_modes(mode.get<std::string>());
+                    else if (mode.is_number_unsigned())
+                        bits = mode.get<uint32_t>();
+                    modes |= bits.value_or(0);
+                }
+                line.media_modes = modes;
+            }
+        }
+        lines.push_back(std::move(line));
+    }
+    return lines;
+}
+
+std::optional<uint32_t> default_cellular_line()
+{
+    std::optional<uint32_t> found;
+    const auto lines = line_devices();
+    for (uint32_t id = 0; id < lines.size(); ++id)
+        if (lines[id].name == L"Cellular Line")
+            found = id;
+    return found;
+}
+
+} // namespace wince::tapi
+
+namespace wince::tapi::radio {
+namespace {
+
+const char* const state_document = "radio";
+
+std::filesystem::path registry_dir() { return device::run_dir() / "tapi"; }
+
+nlohmann::json to_json(const Call& call)
+{
+    return {{"id", call.id},         {"line", call.line},         {"state", call.state},
+            {"media", call.media},   {"outbound", call.outbound}, {"number", call.number}};
+}
+
+Call from_json(const nlohmann::json& j)
+{
+    Call call;
+    call.id = j.value("id", 0u);
+    call.line = j.value("line", 0u);
+    call.state = j.value("state", 0u);
+    call.media = j.value("media", 0u);
+    call.outbound = j.value("outbound", false);
+    call.number = j.value("number", "");
+    return call;
+}
+
+// Processes that have `line` open (any line when none is given).
+std::vector<uint32_t> listeners(std::optional<uint32_t> line)
+{
+    std::vector<uint32_t> pids;
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator(registry_dir(), error)) {
+        if (entry.path().extension() != ".json")
+            continue;
+        std::ifstream in(entry.path());
+        nlohmann::json doc = nlohmann::json::parse(in, nullptr, false);
+        if (!doc.is_object() || !doc.contains("lines") || !doc["lines"].is_array())
+            continue;
+        const auto& lines = doc["lines"];
+        const bool has_line = line ? std::find(lines.begin(), lines.end(), *line) != lines.end() : !lines.empty();
+        if (!has_line)
+            continue;
+        try {
+            pids.push_back(static_cast<uint32_t>(std::stoul(entry.path().stem().string())));
+        } catch (const std::exception&) {
+        }
+    }
+    return pids;
+}
+
+int send_to_listeners(const nlohmann::json& message, std::optional<uint32_t> line)
+{
+    int reached = 0;
+    const auto self = static_cast<uint32_t>(getpid());
+    for (uint32_t pid : listeners(line)) {
+        if (pid == self) {
+            deliver(message);
+            ++reached;
+        } else if (channel::send(pid, message)) {
+            ++reached;
+        } else {
+            std::error_code ignored;
+            std::filesystem::remove(registry_dir() / (std::to_string(pid) + ".json"), ignored);
+        }
+    }
+    return reached;
+}
+
+void announce(const Call& call)
+{
+    eventlog::write("call", {{"call", call.id},
+                             {"line", call.line},
+                             {"state", call_state_name(call.state)},
+                             {"media", call.media}});
+    nlohmann::json message = {{"kind", "tapi"},
+                              {"line", call.line},
+                              {"message", LINE_CALLSTATE},
+                              {"call", call.id},
+                              {"state", call.state},
+                              {"media", call.media},
+                              {"outbound", call.outbound}};
+    send_to_listeners(message, call.line);
+}
+
+} // namespace
+
+std::vector<Call> calls()
+{
+    std::vector<Call> list;
+    const auto doc = run_state::read(state_document);
+    if (doc.contains("calls") && doc["calls"].is_array())
+        for (const auto& j : doc["calls"])
+            list.push_back(from_json(j));
+    return list;
+}
+
+std::optional<Call> find(uint32_t id)
+{
+    for (const Call& call : calls())
+        if (call.id == id)
+            return call;
+    return std::nullopt;
+}
+
+Call place(uint32_t line, uint32_t state, uint32_t media, bool outbound, const std::string& number)
+{
+    Call call{0, line, state, media, outbound, number};
+    run_state::update(state_document, [&](nlohmann::json& doc) {
+        call.id = doc.value("next_call", 1u);
+        doc["next_call"] = call.id + 1;
+        if (!doc.contains("calls") || !doc["calls"].is_array())
+            doc["calls"] = nlohmann::json::array();
+        doc["calls"].push_back(to_json(call));
+    });
+    announce(call);
+    return call;
+}
+
+std::optional<Call> change_state(uint32_t id, uint32_t state)
+{
+    std::optional<Call> changed;
+    run_state::update(state_document, [&](nlohmann::json& doc) {
+        if (!doc.contains("calls") || !doc["calls"].is_array())
+            return;
+        auto& list = doc["calls"];
+        for (auto it = list.begin(); it != list.end(); ++it) {
+            if (it->value("id", 0u) != id)
+                continue;
+            changed = from_json(*it);
+            changed->state = state;
+            if (state == LINECALLSTATE_IDLE)
+                list.erase(it);
+            else
+                (*it)["state"] = state;
+            return;
+        }
+    });
+    // Announced outside the radio's lock: a process delivering to itself
+    // takes its telephony lock, which must never wait on this file.
+    if (changed)
+        announce(*changed);
+    return changed;
+}
+
+int line_message(uint32_t message, uint32_t param1, uint32_t param2, uint32_t param3,
+                 std::optional<uint32_t> line)
+{
+    nlohmann::json payload = {{"kind", "tapi"},
+                              {"message", message},
+                              {"params", {param1, param2, param3}}};
+    if (line)
+        payload["line"] = *line;
+    return send_to_listeners(payload, line);
+}
+
+void publish_open_lines(const std::vector<uint32_t>& lines)
+{
+    std::error_code ignored;
+    const auto file = registry_dir() / (std::to_string(getpid()) + ".json");
+    if (lines.empty()) {
+        std::filesystem::remove(file, ignored);
+        return;
+    }
+    std::filesystem::create_directories(registry_dir(), ignored);
+    const auto temp = std::filesystem::path(file.string() + ".tmp");
+    {
+        std::ofstream out(temp, std::ios::trunc);
+        out << nlohmann::json{{"lines", lines}}.dump() << '\n';
+    }
+    std::filesystem::rename(temp, file, ignored);
+}
+
+} // namespace wince::tapi::radio

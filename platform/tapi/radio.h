@@ -1,0 +1,61 @@
+// The device's radio: the line devices of device.json and the device-wide
+// calls on them.  The phone tool (and tests) change calls here; every change
+// is logged as a `call` event and delivered as a line message to every
+// process of the device that has that line open, whose applications then
+// find it with lineGetMessage.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace wince::tapi {
+
+struct LineDevice {
+    std::optional<std::wstring> name; // none: the line reports no name
+    uint32_t media_modes = 0;         // LINEMEDIAMODE_ bits
+};
+
+// device.json "lines", in device-identifier order.  A line without
+// "media_modes" supports interactive voice and data.
+std::vector<LineDevice> line_devices();
+
+// The identifier of the last line called "Cellular Line", if any.
+std::optional<uint32_t> default_cellular_line();
+
+} // namespace wince::tapi
+
+namespace wince::tapi::radio {
+
+struct Call {
+    uint32_t id = 0;    // also the HCALL applications see
+    uint32_t line = 0;
+    uint32_t state = 0; // one LINECALLSTATE_ bit
+    uint32_t media = 0; // LINEMEDIAMODE_ bits
+    bool outbound = false;
+    std::string number;
+};
+
+// The calls that have not gone idle, oldest first.
+std::vector<Call> calls();
+std::optional<Call> find(uint32_t id);
+
+// A new call in `state` (offering for an incoming call, dialling for an
+// outgoing one).  The caller has checked the line and the media mode.
+Call place(uint32_t line, uint32_t state, uint32_t media, bool outbound, const std::string& number);
+
+// Moves a call to `state`; a call that goes idle is gone afterwards.
+// nullopt when there is no such call.
+std::optional<Call> change_state(uint32_t id, uint32_t state);
+
+// A line message other than a call state (LINE_LINEDEVSTATE...), to every
+// application with `line` open, or with any line open when none is given.
+// Returns how many processes it reached.
+int line_message(uint32_t message, uint32_t param1, uint32_t param2, uint32_t param3,
+                 std::optional<uint32_t> line = std::nullopt);
+
+// Records which lines this process has open, for the radio's deliveries.
+void publish_open_lines(const std::vector<uint32_t>& lines);
+
+} // namespace wince::tapi::radio
