@@ -433,6 +433,12 @@ std::string hex(std::span<const unsigned char> data)
 
 } // namespace
 
+size_t open_handle_count()
+{
+    std::lock_guard lock(handles_mutex);
+    return open_keys.size();
+}
+
 std::string type_name(uint32_t type)
 {
     for (const auto& entry : type_names)

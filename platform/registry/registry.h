@@ -30,4 +30,7 @@ std::vector<unsigned char> multi_string_bytes(const std::vector<std::wstring>& s
 // The strings of REG_SZ / REG_MULTI_SZ data; a missing terminator is tolerated.
 std::vector<std::wstring> strings_of(std::span<const unsigned char> data);
 
+// Key handles this process holds open (for leak checks).
+size_t open_handle_count();
+
 } // namespace wince::registry
