@@ -66,12 +66,14 @@ private:
     bool WriteIndex(LPCWSTR name, int value);
 };
 
-/* What is given when a signal is due; readers act on Sound and Vibrate only. */
+/* What is given when a signal is due; readers act on Sound and Vibrate only.
+   The enumerators carry the type's name so that they never clash with the
+   monitor's Vibrate() or a platform None. */
 enum SignalType
 {
-    None = 0,
-    Sound = 1,
-    Vibrate = 2
+    SignalNone = 0,
+    SignalSound = 1,
+    SignalVibrate = 2
 };
 
 /* Stored index -> milliseconds; an index outside its table gives the default. */

@@ -58,9 +58,9 @@ Defaults read_all()
 void expect_defaults(const Defaults& d)
 {
     EXPECT_TRUE(d.enabled);
-    EXPECT_EQ(d.on, Sound);
-    EXPECT_EQ(d.off, Sound);
-    EXPECT_EQ(d.regular, Sound);
+    EXPECT_EQ(d.on, SignalSound);
+    EXPECT_EQ(d.off, SignalSound);
+    EXPECT_EQ(d.regular, SignalSound);
     EXPECT_EQ(d.delay, 1);
     EXPECT_EQ(d.before, 5);
     EXPECT_EQ(d.screen, 1);
@@ -91,9 +91,9 @@ TEST(Settings, WritersStoreAllThirtyTwoBitsAndReadersTheLowSixteenSigned)
     TempDevice dev;
     AppSettings settings;
     EXPECT_TRUE(settings.SetEnabled(0));
-    EXPECT_TRUE(settings.SetOnSoundType(Vibrate));
-    EXPECT_TRUE(settings.SetOffSoundType(None));
-    EXPECT_TRUE(settings.SetRegularSoundType(Vibrate));
+    EXPECT_TRUE(settings.SetOnSoundType(SignalVibrate));
+    EXPECT_TRUE(settings.SetOffSoundType(SignalNone));
+    EXPECT_TRUE(settings.SetRegularSoundType(SignalVibrate));
     EXPECT_TRUE(settings.SetRegularSoundDelay(8));
     EXPECT_TRUE(settings.SetRegularSoundBefore(-1));
     EXPECT_TRUE(settings.SetTurnOffScr(0));
