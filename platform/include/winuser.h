@@ -93,6 +93,7 @@ typedef struct tagCREATESTRUCTW {
 #define VK_DOWN 0x28
 #define VK_F1 0x70
 #define VK_F2 0x71
+#define VK_SHIFT 0x10
 
 /* Class and window styles. */
 #define CS_VREDRAW 0x0001
@@ -111,6 +112,10 @@ typedef struct tagCREATESTRUCTW {
 #define WS_POPUP 0x80000000L
 #define CW_USEDEFAULT ((int)0x80000000)
 
+/* Timer intervals. */
+#define USER_TIMER_MINIMUM 0x0000000A
+#define USER_TIMER_MAXIMUM 0x7FFFFFFF
+
 /* PeekMessage options. */
 #define PM_NOREMOVE 0x0000
 #define PM_REMOVE 0x0001
@@ -123,7 +128,11 @@ typedef struct tagCREATESTRUCTW {
 /* Message boxes. */
 #define MB_OK 0x00000000L
 #define MB_OKCANCEL 0x00000001L
+#define MB_ABORTRETRYIGNORE 0x00000002L
+#define MB_YESNOCANCEL 0x00000003L
 #define MB_YESNO 0x00000004L
+#define MB_RETRYCANCEL 0x00000005L
+#define MB_TYPEMASK 0x0000000FL
 #define MB_ICONHAND 0x00000010L
 #define MB_ICONSTOP MB_ICONHAND
 #define MB_ICONERROR MB_ICONHAND
@@ -136,6 +145,9 @@ typedef struct tagCREATESTRUCTW {
 #define MB_TOPMOST 0x00040000L
 #define IDOK 1
 #define IDCANCEL 2
+#define IDABORT 3
+#define IDRETRY 4
+#define IDIGNORE 5
 #define IDYES 6
 #define IDNO 7
 

@@ -1,0 +1,164 @@
+// Emulates MessageBoxW: a visible top-level window of the dialog class,
+// titled with the caption, that `phone ui` shows with its text, and a nested
+// modal loop that ends when RETURN (the default button), ESCAPE (when the
+// box can be cancelled) or a close request reaches it.  Leaves out icons,
+// buttons as separate controls and owner disabling.
+#include <map>
+
+#include "device/device.h"
+#include "device/eventlog.h"
+#include "kernel/sync.h"
+#include "state.h"
+#include "toplevel.h"
+#include "window.h"
+
+namespace wince::user {
+namespace {
+
+constexpr wchar_t dialog_class[] = L"#32770";
+
+struct Box {
+    UINT type;
+    int result = 0;
+};
+
+// Boxes open on any thread of this process, by window.  Kernel lock.
+std::map<HWND, Box>& open_boxes()
+{
+    static auto* boxes = new std::map<HWND, Box>;
+    return *boxes;
+}
+
+int default_button(UINT type)
+{
+    switch (type & MB_TYPEMASK) {
+    case MB_YESNO:
+    case MB_YESNOCANCEL:
+        return IDYES;
+    case MB_ABORTRETRYIGNORE:
+        return IDABORT;
+    case MB_RETRYCANCEL:
+        return IDRETRY;
+    default:
+        return IDOK;
+    }
+}
+
+// What ESCAPE or a close request gives; 0 when the box cannot be cancelled.
+int cancel_button(UINT type)
+{
+    switch (type & MB_TYPEMASK) {
+    case MB_OK:
+        return IDOK;
+    case MB_OKCANCEL:
+    case MB_YESNOCANCEL:
+    case MB_RETRYCANCEL:
+        return IDCANCEL;
+    default:
+        return 0;
+    }
+}
+
+void end_box(HWND hwnd, int result)
+{
+    auto held = sync::lock();
+    auto found = open_boxes().find(hwnd);
+    if (found != open_boxes().end() && found->second.result == 0 && result != 0) {
+        found->second.result = result;
+        sync::wake_all();
+    }
+}
+
+UINT box_type(HWND hwnd)
+{
+    auto held = sync::lock();
+    auto found = open_boxes().find(hwnd);
+    return found == open_boxes().end() ? MB_OK : found->second.type;
+}
+
+LRESULT CALLBACK MessageBoxProc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam)
+{
+    switch (msg) {
+    case WM_KEYDOWN:
+        if (wparam == VK_RETURN)
+            end_box(hwnd, default_button(box_type(hwnd)));
+        else if (wparam == VK_ESCAPE)
+            end_box(hwnd, cancel_button(box_type(hwnd)));
+        return 0;
+    case WM_CLOSE:
+        end_box(hwnd, cancel_button(box_type(hwnd)));
+        return 0;
+    case WM_COMMAND:
+        end_box(hwnd, static_cast<int>(LOWORD(wparam)));
+        return 0;
+    default:
+        return DefWindowProcW(hwnd, msg, wparam, lparam);
+    }
+}
+
+int box_result(HWND hwnd)
+{
+    auto held = sync::lock();
+    auto found = open_boxes().find(hwnd);
+    return found == open_boxes().end() ? IDCANCEL : found->second.result;
+}
+
+} // namespace
+} // namespace wince::user
+
+using namespace wince;
+using namespace wince::user;
+
+int WINAPI MessageBoxW(HWND hWnd, LPCWSTR lpText, LPCWSTR lpCaption, UINT uType)
+{
+    const std::wstring text = lpText ? lpText : L"";
+    const std::wstring caption = lpCaption ? lpCaption : L"Error";
+    const nlohmann::json description = {{"text", narrow(text)}, {"caption", narrow(caption)}, {"type", uType}};
+    eventlog::write("messagebox", description);
+
+    WNDCLASSW wc{};
+    wc.lpfnWndProc = DefWindowProcW;
+    wc.lpszClassName = dialog_class;
+    register_system_class(wc);
+    const HWND box = CreateWindowExW(0, dialog_class, caption.c_str(), WS_POPUP | WS_CAPTION | WS_VISIBLE, 0, 0, 0, 0,
+                                     hWnd, nullptr, nullptr, nullptr);
+    if (box == nullptr)
+        return 0;
+    {
+        auto held = sync::lock();
+        open_boxes()[box] = Box{uType};
+    }
+    replace_window_proc(box, MessageBoxProc);
+    set_window_details(box, {{"messagebox", description}});
+
+    // The nested modal loop: everything of the thread keeps running, so the
+    // caller's timers and windows stay alive while the box is shown.
+    MSG msg;
+    bool quit = false;
+    int quit_code = 0;
+    while (box_result(box) == 0) {
+        const BOOL got = GetMessageW(&msg, nullptr, 0, 0);
+        if (got == 0) {
+            quit = true; // WM_QUIT ends the box and goes on to the outer loop
+            quit_code = static_cast<int>(msg.wParam);
+            end_box(box, cancel_button(uType) ? cancel_button(uType) : default_button(uType));
+            break;
+        }
+        if (got == -1) {
+            end_box(box, IDCANCEL);
+            break;
+        }
+        TranslateMessage(&msg);
+        DispatchMessageW(&msg);
+    }
+    const int result = box_result(box);
+    DestroyWindow(box);
+    {
+        auto held = sync::lock();
+        open_boxes().erase(box);
+    }
+    if (quit)
+        PostQuitMessage(quit_code);
+    eventlog::write("messagebox.end", {{"result", result}});
+    return result;
+}

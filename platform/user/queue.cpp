@@ -1,0 +1,552 @@
+// Emulates the message queues of Windows CE threads: posted and sent
+// messages, WM_QUIT, window and thread timers (WM_TIMER generated when a
+// timer is due and no posted message waits), and thread messages between the
+// device's processes over the channel.  Leaves out hooks, input state
+// (GetKeyState), WM_PAINT generation and message-only windows.
+#include "queue.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cwctype>
+
+#include <unistd.h>
+
+#include "device/channel.h"
+#include "device/clock.h"
+#include "device/device.h"
+#include "device/eventlog.h"
+#include "kernel/process.h"
+#include "kernel/sync.h"
+#include "state.h"
+#include "toplevel.h"
+#include "window.h"
+
+namespace wince::user {
+namespace {
+
+
+const HWND thread_messages_only = reinterpret_cast<HWND>(static_cast<intptr_t>(-1));
+
+void register_channel_handlers();
+
+// Removes a thread's queue and windows when the thread ends, as Windows
+// does; senders waiting on it are released.
+struct QueueLifetime {
+    uint32_t tid = 0;
+    ~QueueLifetime()
+    {
+        if (tid == 0)
+            return;
+        bool had_windows = false;
+        {
+            auto held = sync::lock();
+            State& s = state();
+            for (auto it = s.windows.begin(); it != s.windows.end();) {
+                if (it->second.thread == tid) {
+                    had_windows = true;
+                    it = s.windows.erase(it);
+                } else {
+                    ++it;
+                }
+            }
+            auto found = s.queues.find(tid);
+            if (found != s.queues.end()) {
+                for (SentMessage* sent : found->second.sent)
+                    sent->done = true;
+                s.queues.erase(found);
+            }
+            sync::wake_all();
+        }
+        if (had_windows)
+            toplevel::publish();
+    }
+};
+thread_local QueueLifetime queue_lifetime;
+
+struct Filter {
+    HWND hwnd;
+    UINT first;
+    UINT last;
+
+    bool accepts_message(UINT message) const
+    {
+        if (first == 0 && last == 0)
+            return true;
+        if (first <= last)
+            return message >= first && message <= last;
+        return message >= first || message <= last;
+    }
+
+    bool accepts_window(HWND target) const
+    {
+        if (hwnd == nullptr)
+            return true;
+        if (hwnd == thread_messages_only)
+            return target == nullptr;
+        for (HWND h = target; h != nullptr;) {
+            if (h == hwnd)
+                return true;
+            const Window* w = find_window(h);
+            if (w == nullptr || w->top_level())
+                return false;
+            h = w->parent;
+        }
+        return false;
+    }
+
+    bool accepts(HWND target, UINT message) const { return accepts_window(target) && accepts_message(message); }
+};
+
+UINT clamp_interval(UINT ms) { return std::clamp<UINT>(ms, USER_TIMER_MINIMUM, USER_TIMER_MAXIMUM); }
+
+DWORD message_time() { return static_cast<DWORD>(clock::now()); }
+
+Timer* due_timer(Queue& queue, const Filter& filter)
+{
+    Timer* earliest = nullptr;
+    const double now = clock::now();
+    for (Timer& timer : queue.timers)
+        if (timer.due <= now && filter.accepts(timer.hwnd, WM_TIMER) && (!earliest || timer.due < earliest->due))
+            earliest = &timer;
+    return earliest;
+}
+
+double next_timer_due(const Queue& queue, const Filter& filter)
+{
+    double next = clock::forever;
+    for (const Timer& timer : queue.timers)
+        if (filter.accepts(timer.hwnd, WM_TIMER))
+            next = std::min(next, timer.due);
+    return next;
+}
+
+enum class Taken { nothing, message, quit };
+
+// Takes the next message the filter accepts: posted messages first, then
+// WM_QUIT, then a due timer.
+Taken take_message(Queue& queue, const Filter& filter, MSG& out, bool remove)
+{
+    for (auto it = queue.posted.begin(); it != queue.posted.end(); ++it) {
+        if (!filter.accepts(it->hwnd, it->message))
+            continue;
+        out = MSG{it->hwnd, it->message, it->wparam, it->lparam, it->time, POINT{0, 0}};
+        if (remove)
+            queue.posted.erase(it);
+        return Taken::message;
+    }
+    if (queue.quit && filter.accepts_message(WM_QUIT)) {
+        out = MSG{nullptr, WM_QUIT, static_cast<WPARAM>(queue.quit_code), 0, message_time(), POINT{0, 0}};
+        if (remove)
+            queue.quit = false;
+        return Taken::quit;
+    }
+    if (Timer* timer = due_timer(queue, filter)) {
+        out = MSG{timer->hwnd, WM_TIMER, timer->id, reinterpret_cast<LPARAM>(timer->proc), message_time(), POINT{0, 0}};
+        if (remove) {
+            // The timer keeps its cadence; a thread that fell intervals
+            // behind gets one WM_TIMER for them, not a burst.
+            const double missed = std::floor((clock::now() - timer->due) / timer->interval);
+            timer->due += (missed + 1) * timer->interval;
+        }
+        return Taken::message;
+    }
+    return Taken::nothing;
+}
+
+bool message_ready(Queue& queue, const Filter& filter)
+{
+    MSG ignored;
+    return take_message(queue, filter, ignored, false) != Taken::nothing;
+}
+
+// Runs the messages other threads sent to this thread's windows.  Returns
+// whether it ran any (the lock was released meanwhile).
+bool run_sent_messages(Queue& queue, sync::Lock& held)
+{
+    bool ran = false;
+    while (!queue.sent.empty()) {
+        SentMessage* sent = queue.sent.front();
+        queue.sent.pop_front();
+        const Window* w = find_window(sent->hwnd);
+        WNDPROC proc = w ? w->proc : nullptr;
+        held.unlock();
+        const LRESULT result = proc ? proc(sent->hwnd, sent->message, sent->wparam, sent->lparam) : 0;
+        held.lock();
+        sent->result = result;
+        sent->done = true;
+        sync::wake_all();
+        ran = true;
+    }
+    return ran;
+}
+
+bool valid_filter_window(HWND hwnd)
+{
+    if (hwnd == nullptr || hwnd == thread_messages_only)
+        return true;
+    const Window* w = find_window(hwnd);
+    return w != nullptr && w->thread == current_tid();
+}
+
+bool filter_window_gone(const Filter& filter)
+{
+    return filter.hwnd != nullptr && filter.hwnd != thread_messages_only && find_window(filter.hwnd) == nullptr;
+}
+
+// A queue for `tid` if it is a live thread of this process; the kernel's
+// process table is consulted without the kernel lock.
+bool post_to_thread(uint32_t tid, UINT msg, WPARAM wparam, LPARAM lparam)
+{
+    {
+        auto held = sync::lock();
+        Queue* queue = queue_of(tid);
+        if (queue && queue->attached) {
+            post_locked(*queue, nullptr, msg, wparam, lparam);
+            return true;
+        }
+    }
+    const bool live = tid == current_tid() || process::owner_of_thread(tid) == current_pid();
+    auto held = sync::lock();
+    if (!live) {
+        // A queue made for a thread that never pumped outlives it; drop it.
+        Queue* queue = queue_of(tid);
+        if (queue && !queue->attached)
+            state().queues.erase(tid);
+        return false;
+    }
+    post_locked(state().queues[tid], nullptr, msg, wparam, lparam);
+    return true;
+}
+
+nlohmann::json message_fields(UINT msg, WPARAM wparam, LPARAM lparam)
+{
+    return {{"msg", msg}, {"wparam", static_cast<uint64_t>(wparam)}, {"lparam", static_cast<int64_t>(lparam)}};
+}
+
+void register_channel_handlers()
+{
+    static const bool registered = [] {
+        channel::on("post_thread", [](const nlohmann::json& m) {
+            deliver_thread_message(m.value("tid", 0u), m.value("msg", 0u), m.value("wparam", uint64_t{0}),
+                                   m.value("lparam", int64_t{0}));
+        });
+        channel::on("post_window", [](const nlohmann::json& m) {
+            deliver_window_message(hwnd_from_value(m.value("hwnd", uint64_t{0})), m.value("msg", 0u),
+                                   m.value("wparam", uint64_t{0}), m.value("lparam", int64_t{0}));
+        });
+        return true;
+    }();
+    (void)registered;
+}
+
+// So that a process which never touched a queue still receives posts.
+[[maybe_unused]] const bool handlers_at_start = (register_channel_handlers(), true);
+
+BOOL get_or_peek(LPMSG out, HWND hwnd, UINT first, UINT last, bool wait, bool remove)
+{
+    auto held = sync::lock();
+    Queue& queue = own_queue();
+    if (!valid_filter_window(hwnd)) {
+        held.unlock();
+        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+        return wait ? -1 : FALSE;
+    }
+    const Filter filter{hwnd, first, last};
+    for (;;) {
+        if (run_sent_messages(queue, held))
+            continue;
+        MSG msg;
+        const Taken taken = take_message(queue, filter, msg, remove);
+        if (taken != Taken::nothing) {
+            *out = msg;
+            return msg.message == WM_QUIT && wait ? 0 : TRUE;
+        }
+        if (!wait)
+            return FALSE;
+        if (filter_window_gone(filter)) {
+            held.unlock();
+            SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+            return -1;
+        }
+        sync::wait_until(held, next_timer_due(queue, filter), [&] {
+            return !queue.sent.empty() || message_ready(queue, filter) || filter_window_gone(filter);
+        });
+    }
+}
+
+} // namespace
+
+bool CaseInsensitiveLess::operator()(const std::wstring& a, const std::wstring& b) const
+{
+    return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(), [](wchar_t x, wchar_t y) {
+        return std::towlower(static_cast<wint_t>(x)) < std::towlower(static_cast<wint_t>(y));
+    });
+}
+
+State& state()
+{
+    // Never destroyed: threads may still leave after static teardown began.
+    static State* instance = new State;
+    return *instance;
+}
+
+Window* find_window(HWND hwnd)
+{
+    auto& windows = state().windows;
+    auto found = windows.find(hwnd);
+    return found == windows.end() ? nullptr : &found->second;
+}
+
+Queue* queue_of(uint32_t tid)
+{
+    auto& queues = state().queues;
+    auto found = queues.find(tid);
+    return found == queues.end() ? nullptr : &found->second;
+}
+
+Queue& own_queue()
+{
+    const uint32_t tid = current_tid();
+    Queue& queue = state().queues[tid];
+    if (!queue.attached) {
+        queue.attached = true;
+        queue_lifetime.tid = tid;
+    }
+    return queue;
+}
+
+void post_locked(Queue& queue, HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam)
+{
+    queue.posted.push_back(PostedMessage{hwnd, message, wparam, lparam, message_time()});
+    sync::wake_all();
+}
+
+uint32_t current_tid() { return static_cast<uint32_t>(::gettid()); }
+uint32_t current_pid() { return static_cast<uint32_t>(::getpid()); }
+
+HWND make_hwnd(uint32_t pid, uint64_t serial) { return hwnd_from_value((uint64_t{pid} << 32) | (serial << 2)); }
+uint64_t hwnd_value(HWND hwnd) { return static_cast<uint64_t>(reinterpret_cast<uintptr_t>(hwnd)); }
+uint32_t hwnd_pid(HWND hwnd) { return static_cast<uint32_t>(hwnd_value(hwnd) >> 32); }
+HWND hwnd_from_value(uint64_t value) { return reinterpret_cast<HWND>(static_cast<uintptr_t>(value)); }
+
+std::string narrow(const std::wstring& text) { return device::narrow(text); }
+
+bool deliver_thread_message(uint32_t tid, UINT msg, WPARAM wparam, LPARAM lparam)
+{
+    return post_to_thread(tid, msg, wparam, lparam);
+}
+
+bool deliver_window_message(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam)
+{
+    auto held = sync::lock();
+    const Window* w = find_window(hwnd);
+    if (w == nullptr || w->destroying)
+        return false;
+    post_locked(state().queues[w->thread], hwnd, msg, wparam, lparam);
+    return true;
+}
+
+} // namespace wince::user
+
+using namespace wince;
+using namespace wince::user;
+
+BOOL WINAPI GetMessageW(LPMSG lpMsg, HWND hWnd, UINT wMsgFilterMin, UINT wMsgFilterMax)
+{
+    if (lpMsg == nullptr) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return -1;
+    }
+    if (device::inject_fault("GetMessageW")) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return -1;
+    }
+    return get_or_peek(lpMsg, hWnd, wMsgFilterMin, wMsgFilterMax, true, true);
+}
+
+BOOL WINAPI PeekMessageW(LPMSG lpMsg, HWND hWnd, UINT wMsgFilterMin, UINT wMsgFilterMax, UINT wRemoveMsg)
+{
+    if (lpMsg == nullptr) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    return get_or_peek(lpMsg, hWnd, wMsgFilterMin, wMsgFilterMax, false, (wRemoveMsg & PM_REMOVE) != 0);
+}
+
+BOOL WINAPI PostThreadMessageW(DWORD idThread, UINT Msg, WPARAM wParam, LPARAM lParam)
+{
+    uint32_t to_pid = 0;
+    bool ok = false;
+    if (device::inject_fault("PostThreadMessageW")) {
+        ok = false;
+    } else if (post_to_thread(idThread, Msg, wParam, lParam)) {
+        to_pid = current_pid();
+        ok = true;
+    } else if (auto owner = process::owner_of_thread(idThread); owner && *owner != current_pid()) {
+        to_pid = *owner;
+        nlohmann::json message = message_fields(Msg, wParam, lParam);
+        message["kind"] = "post_thread";
+        message["tid"] = idThread;
+        ok = channel::send(*owner, message);
+    }
+    nlohmann::json fields = {{"to_pid", to_pid}, {"tid", idThread}};
+    fields.update(message_fields(Msg, wParam, lParam));
+    fields["ok"] = ok;
+    eventlog::write("thread.post", fields);
+    if (!ok)
+        SetLastError(ERROR_INVALID_THREAD_ID);
+    return ok ? TRUE : FALSE;
+}
+
+BOOL WINAPI PostMessageW(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam)
+{
+    if (hWnd == nullptr)
+        return deliver_thread_message(current_tid(), Msg, wParam, lParam) ? TRUE : FALSE;
+    if (deliver_window_message(hWnd, Msg, wParam, lParam))
+        return TRUE;
+    const uint32_t pid = hwnd_pid(hWnd);
+    if (pid != current_pid() && toplevel::find(hWnd)) {
+        nlohmann::json message = message_fields(Msg, wParam, lParam);
+        message["kind"] = "post_window";
+        message["hwnd"] = hwnd_value(hWnd);
+        if (channel::send(pid, message))
+            return TRUE;
+    }
+    SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+    return FALSE;
+}
+
+void WINAPI PostQuitMessage(int nExitCode)
+{
+    auto held = sync::lock();
+    Queue& queue = own_queue();
+    queue.quit = true;
+    queue.quit_code = nExitCode;
+    sync::wake_all();
+}
+
+LRESULT WINAPI SendMessageW(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam)
+{
+    auto held = sync::lock();
+    const Window* w = find_window(hWnd);
+    if (w == nullptr) {
+        held.unlock();
+        // Windows of other processes are not reachable synchronously here.
+        SetLastError(hwnd_pid(hWnd) != current_pid() && hWnd != nullptr && toplevel::find(hWnd)
+                         ? ERROR_ACCESS_DENIED
+                         : ERROR_INVALID_WINDOW_HANDLE);
+        return 0;
+    }
+    if (w->thread == current_tid()) {
+        WNDPROC proc = w->proc;
+        held.unlock();
+        return proc(hWnd, Msg, wParam, lParam);
+    }
+    // Another thread of this process runs it inside its own message calls;
+    // meanwhile this thread runs what is sent to it, so two threads sending
+    // to each other do not deadlock.
+    SentMessage sent{hWnd, Msg, wParam, lParam};
+    const uint32_t target_tid = w->thread;
+    state().queues[target_tid].sent.push_back(&sent);
+    sync::wake_all();
+    Queue& mine = own_queue();
+    while (!sent.done) {
+        if (run_sent_messages(mine, held))
+            continue;
+        if (find_window(hWnd) == nullptr) {
+            if (Queue* target = queue_of(target_tid))
+                std::erase(target->sent, &sent);
+            break;
+        }
+        sync::wait_until(held, clock::forever,
+                         [&] { return sent.done || !mine.sent.empty() || find_window(hWnd) == nullptr; });
+    }
+    return sent.result;
+}
+
+LRESULT WINAPI DispatchMessageW(const MSG* lpMsg)
+{
+    if (lpMsg == nullptr || (lpMsg->hwnd == nullptr && lpMsg->message != WM_TIMER))
+        return 0;
+    auto held = sync::lock();
+    if (lpMsg->message == WM_TIMER && lpMsg->lParam != 0) {
+        // Only a timer procedure that this thread's timer really carries is
+        // called; a forged lParam is not a function to jump to.
+        const Queue* queue = queue_of(current_tid());
+        TIMERPROC proc = reinterpret_cast<TIMERPROC>(lpMsg->lParam);
+        const bool genuine = queue && std::any_of(queue->timers.begin(), queue->timers.end(), [&](const Timer& t) {
+                                 return t.hwnd == lpMsg->hwnd && t.id == lpMsg->wParam && t.proc == proc;
+                             });
+        held.unlock();
+        if (genuine)
+            proc(lpMsg->hwnd, WM_TIMER, lpMsg->wParam, static_cast<DWORD>(clock::now()));
+        return 0;
+    }
+    if (lpMsg->hwnd == nullptr)
+        return 0;
+    const Window* w = find_window(lpMsg->hwnd);
+    if (w == nullptr) {
+        held.unlock();
+        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+        return 0;
+    }
+    WNDPROC proc = w->proc;
+    held.unlock();
+    return proc(lpMsg->hwnd, lpMsg->message, lpMsg->wParam, lpMsg->lParam);
+}
+
+UINT_PTR WINAPI SetTimer(HWND hWnd, UINT_PTR nIDEvent, UINT uElapse, TIMERPROC lpTimerFunc)
+{
+    if (device::inject_fault("SetTimer")) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return 0;
+    }
+    auto held = sync::lock();
+    if (hWnd != nullptr) {
+        const Window* w = find_window(hWnd);
+        if (w == nullptr) {
+            held.unlock();
+            SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+            return 0;
+        }
+        if (w->thread != current_tid()) {
+            held.unlock();
+            SetLastError(ERROR_ACCESS_DENIED);
+            return 0;
+        }
+    }
+    Queue& queue = own_queue();
+    UINT_PTR id = nIDEvent;
+    auto existing = std::find_if(queue.timers.begin(), queue.timers.end(),
+                                 [&](const Timer& t) { return t.hwnd == hWnd && t.id == nIDEvent; });
+    if (hWnd == nullptr && existing == queue.timers.end())
+        id = state().next_thread_timer_id++;
+    const UINT interval = clamp_interval(uElapse);
+    const Timer timer{hWnd, id, interval, clock::now() + interval, lpTimerFunc};
+    if (existing != queue.timers.end())
+        *existing = timer;
+    else
+        queue.timers.push_back(timer);
+    sync::wake_all();
+    held.unlock();
+    eventlog::write("timer.set", {{"hwnd", hwnd_value(hWnd)}, {"id", static_cast<uint64_t>(id)}, {"ms", uElapse}});
+    if (hWnd != nullptr && id == 0)
+        return 1;
+    return id;
+}
+
+BOOL WINAPI KillTimer(HWND hWnd, UINT_PTR uIDEvent)
+{
+    auto held = sync::lock();
+    Queue* queue = queue_of(current_tid());
+    const size_t removed = queue ? std::erase_if(queue->timers, [&](const Timer& t) {
+        return t.hwnd == hWnd && t.id == uIDEvent;
+    }) : 0;
+    held.unlock();
+    if (removed == 0) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    eventlog::write("timer.kill", {{"hwnd", hwnd_value(hWnd)}, {"id", static_cast<uint64_t>(uIDEvent)}});
+    return TRUE;
+}
