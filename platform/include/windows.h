@@ -5,6 +5,11 @@
 #ifndef WINCE_WINDOWS_H
 #define WINCE_WINDOWS_H
 
+/* The resource compiler reads #define lines only. */
+#ifdef RC_INVOKED
+#include "winresrc.h"
+#else
+
 #include <stdlib.h>
 #include <string.h>
 #include <wchar.h>
@@ -18,4 +23,5 @@
 /* The program's entry point, supplied by each device program. */
 int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE hPrevInstance, LPWSTR lpCmdLine, int nShowCmd);
 
+#endif /* RC_INVOKED */
 #endif

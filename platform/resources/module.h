@@ -16,12 +16,15 @@ namespace wince::resources {
 HINSTANCE load_module(const void* image, size_t size);
 HINSTANCE load_module_file(const std::filesystem::path& res_file);
 
-// The running program's own module (its embedded image), or null when the
-// program carries none.
+// The running program's own module: its embedded image, or a module
+// without resources for a binary that links none (tests, the phone tool),
+// as every Windows process has a module of its own.  This is what
+// GetModuleHandleW(NULL) and a null module argument stand for.
 HINSTANCE program_module();
 
 } // namespace wince::resources
 
-// Every device program links an object that defines its resource image.
+// Every device program links an object that defines its resource image
+// (cmake: callticker_add_resources); other binaries leave it undefined.
 extern "C" const unsigned char wince_program_resources[];
 extern "C" const unsigned int wince_program_resources_size;

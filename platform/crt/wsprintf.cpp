@@ -1,0 +1,246 @@
+// wsprintfW as Windows has it, which is not the C runtime's printf: %s and
+// %c take wide arguments (%hs, %hc, %S and %C narrow ones), there are no
+// floating-point conversions and no '*' widths, %l is the device's 32-bit
+// long, and the output stops at 1023 characters plus the terminator, the
+// 1024-character buffer Windows assumes.  Narrow strings are read as UTF-8.
+#include <cstdarg>
+#include <cstdint>
+#include <string>
+
+#include <windows.h>
+
+#include "device/device.h"
+
+namespace {
+
+constexpr size_t max_output = 1023;
+
+class Output {
+public:
+    explicit Output(wchar_t* buffer) : buffer_(buffer) {}
+
+    void put(wchar_t c)
+    {
+        if (count_ < max_output)
+            buffer_[count_++] = c;
+    }
+    void put(std::wstring_view text)
+    {
+        for (wchar_t c : text)
+            put(c);
+    }
+    void pad(size_t n, wchar_t c)
+    {
+        for (; n > 0; --n)
+            put(c);
+    }
+    int finish()
+    {
+        buffer_[count_] = L'\0';
+        return static_cast<int>(count_);
+    }
+
+private:
+    wchar_t* buffer_;
+    size_t count_ = 0;
+};
+
+enum class Size { normal, narrow, wide, int64 };
+
+struct Spec {
+    bool left = false;
+    bool zero = false;
+    bool prefix = false;
+    size_t width = 0;
+    bool has_precision = false;
+    size_t precision = 0;
+    Size size = Size::normal;
+};
+
+size_t parse_number(const wchar_t*& p)
+{
+    size_t n = 0;
+    for (; *p >= L'0' && *p <= L'9'; ++p)
+        n = n < 100000 ? n * 10 + static_cast<size_t>(*p - L'0') : n;
+    return n;
+}
+
+Spec parse_spec(const wchar_t*& p)
+{
+    Spec spec;
+    for (;; ++p) {
+        if (*p == L'-')
+            spec.left = true;
+        else if (*p == L'0')
+            spec.zero = true;
+        else if (*p == L'#')
+            spec.prefix = true;
+        else
+            break;
+    }
+    spec.width = parse_number(p);
+    if (*p == L'.') {
+        ++p;
+        spec.has_precision = true;
+        spec.precision = parse_number(p);
+    }
+    if (*p == L'h') {
+        spec.size = Size::narrow;
+        ++p;
+    } else if (*p == L'l' || *p == L'w') {
+        spec.size = Size::wide;
+        ++p;
+    } else if (p[0] == L'I' && p[1] == L'6' && p[2] == L'4') {
+        spec.size = Size::int64;
+        p += 3;
+    } else if (p[0] == L'I' && p[1] == L'3' && p[2] == L'2') {
+        p += 3;
+    }
+    return spec;
+}
+
+void put_padded(Output& out, const Spec& spec, std::wstring_view text)
+{
+    const size_t fill = spec.width > text.size() ? spec.width - text.size() : 0;
+    if (!spec.left)
+        out.pad(fill, L' ');
+    out.put(text);
+    if (spec.left)
+        out.pad(fill, L' ');
+}
+
+void put_string(Output& out, const Spec& spec, std::wstring_view text)
+{
+    if (spec.has_precision && spec.precision < text.size())
+        text = text.substr(0, spec.precision);
+    put_padded(out, spec, text);
+}
+
+std::wstring digits(uint64_t value, unsigned base, bool upper)
+{
+    const wchar_t* symbols = upper ? L"0123456789ABCDEF" : L"0123456789abcdef";
+    std::wstring text;
+    do {
+        text.insert(text.begin(), symbols[value % base]);
+        value /= base;
+    } while (value);
+    return text;
+}
+
+// Sign or 0x prefix, then zeros up to the precision (or, with the '0' flag,
+// up to the width), then the digits.
+void put_number(Output& out, const Spec& spec, std::wstring_view sign, std::wstring number)
+{
+    if (spec.has_precision && number.size() < spec.precision)
+        number.insert(0, spec.precision - number.size(), L'0');
+    else if (spec.zero && !spec.left && !spec.has_precision && number.size() + sign.size() < spec.width)
+        number.insert(0, spec.width - number.size() - sign.size(), L'0');
+    put_padded(out, spec, std::wstring(sign) + number);
+}
+
+int64_t signed_argument(const Spec& spec, va_list& args)
+{
+    if (spec.size == Size::int64)
+        return va_arg(args, int64_t);
+    const int value = va_arg(args, int);
+    return spec.size == Size::narrow ? static_cast<short>(value) : static_cast<int32_t>(value);
+}
+
+uint64_t unsigned_argument(const Spec& spec, va_list& args)
+{
+    if (spec.size == Size::int64)
+        return va_arg(args, uint64_t);
+    const unsigned value = va_arg(args, unsigned);
+    return spec.size == Size::narrow ? static_cast<unsigned short>(value) : static_cast<uint32_t>(value);
+}
+
+std::wstring narrow_string(const char* text)
+{
+    return wince::device::widen(text);
+}
+
+// One conversion of `type`.  Returns false for a type
+// Windows does not know, whose character is then printed as it is.
+bool convert(Output& out, const Spec& spec, wchar_t type, va_list& args)
+{
+    switch (type) {
+    case L'd':
+    case L'i': {
+        const int64_t value = signed_argument(spec, args);
+        const uint64_t magnitude = value < 0 ? 0 - static_cast<uint64_t>(value) : static_cast<uint64_t>(value);
+        put_number(out, spec, value < 0 ? L"-" : L"", digits(magnitude, 10, false));
+        return true;
+    }
+    case L'u':
+        put_number(out, spec, L"", digits(unsigned_argument(spec, args), 10, false));
+        return true;
+    case L'x':
+    case L'X': {
+        const uint64_t value = unsigned_argument(spec, args);
+        const bool upper = type == L'X';
+        put_number(out, spec, spec.prefix && value ? (upper ? L"0X" : L"0x") : L"", digits(value, 16, upper));
+        return true;
+    }
+    case L'p': {
+        Spec pointer = spec;
+        pointer.width = 2 * sizeof(void*);
+        pointer.zero = true;
+        pointer.has_precision = false;
+        put_number(out, pointer, L"", digits(reinterpret_cast<uintptr_t>(va_arg(args, void*)), 16, true));
+        return true;
+    }
+    case L'c':
+    case L'C': {
+        const int value = va_arg(args, int);
+        const bool narrow = type == L'c' ? spec.size == Size::narrow : spec.size != Size::wide;
+        const wchar_t c = narrow ? static_cast<wchar_t>(static_cast<unsigned char>(value)) : static_cast<wchar_t>(value);
+        put_padded(out, spec, std::wstring_view(&c, 1));
+        return true;
+    }
+    case L's':
+    case L'S': {
+        const bool narrow = type == L's' ? spec.size == Size::narrow : spec.size != Size::wide;
+        if (narrow) {
+            const char* text = va_arg(args, const char*);
+            put_string(out, spec, text ? narrow_string(text) : L"(null)");
+        } else {
+            const wchar_t* text = va_arg(args, const wchar_t*);
+            put_string(out, spec, text ? text : L"(null)");
+        }
+        return true;
+    }
+    default:
+        return false;
+    }
+}
+
+} // namespace
+
+extern "C" int WINAPIV wsprintfW(LPWSTR buffer, LPCWSTR format, ...)
+{
+    if (!buffer || !format) {
+        if (buffer)
+            buffer[0] = L'\0';
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return 0;
+    }
+    va_list args;
+    va_start(args, format);
+    Output out(buffer);
+    for (const wchar_t* p = format; *p;) {
+        if (*p != L'%') {
+            out.put(*p++);
+            continue;
+        }
+        ++p;
+        if (*p == L'%') {
+            out.put(*p++);
+            continue;
+        }
+        const Spec spec = parse_spec(p);
+        if (*p && convert(out, spec, *p, args))
+            ++p;
+    }
+    va_end(args);
+    return out.finish();
+}
