@@ -1,7 +1,94 @@
+// phone status: what the device's outputs and radio are doing right now.
+#include <cstdio>
+
+#include <windows.h>
+#include <nled.h>
+
+#include <nlohmann/json.hpp>
+
+#include "audio/output.h"
 #include "common.h"
+#include "device/clock.h"
+#include "drivers/power_state.h"
+#include "kernel/process.h"
+#include "tapi/names.h"
+#include "tapi/radio.h"
 
 namespace phone {
+namespace {
 
-void add_status_commands(CLI::App&) {}
+bool led_on(UINT led)
+{
+    NLED_SETTINGS_INFO settings{};
+    settings.LedNum = led;
+    return NLedGetDeviceInfo(NLED_SETTINGS_INFO_ID, &settings) && settings.OffOnBlink != 0;
+}
+
+nlohmann::json gather()
+{
+    const auto light = wince::drivers::backlight();
+    nlohmann::json status = {
+        {"time", wince::clock::now()},
+        {"backlight", {{"on", light.state != 4}, {"state", wince::drivers::power_state_name(light.state)},
+                       {"held", light.held}}},
+        {"vibrator", led_on(1)},
+        {"led", led_on(0)},
+        {"volume", wince::audio::device_volume()},
+        {"calls", nlohmann::json::array()},
+        {"processes", nlohmann::json::array()},
+    };
+    for (const auto& call : wince::tapi::radio::calls())
+        status["calls"].push_back({{"call", call.id},
+                                   {"line", call.line},
+                                   {"state", wince::tapi::call_state_name(call.state)},
+                                   {"media", call.media},
+                                   {"direction", call.outbound ? "outgoing" : "incoming"},
+                                   {"number", call.number}});
+    for (const auto& process : wince::process::list())
+        status["processes"].push_back(
+            {{"pid", process.pid}, {"exe", process.exe}, {"threads", process.threads}});
+    return status;
+}
+
+void print(const nlohmann::json& status)
+{
+    std::printf("device time  %.3f ms\n", status["time"].get<double>());
+    const auto& light = status["backlight"];
+    std::printf("backlight    %s (%s%s)\n", light["on"].get<bool>() ? "on" : "off",
+                light["state"].get<std::string>().c_str(), light["held"].get<bool>() ? ", held by a program" : "");
+    std::printf("vibrator     %s\n", status["vibrator"].get<bool>() ? "on" : "off");
+    std::printf("led          %s\n", status["led"].get<bool>() ? "on" : "off");
+    std::printf("volume       0x%08X\n", status["volume"].get<uint32_t>());
+    std::printf(status["calls"].empty() ? "calls        none\n" : "calls\n");
+    for (const auto& call : status["calls"])
+        std::printf("  %u  line %u  %s  %s  %s%s%s\n", call["call"].get<uint32_t>(), call["line"].get<uint32_t>(),
+                    call["state"].get<std::string>().c_str(),
+                    wince::tapi::media_modes_name(call["media"].get<uint32_t>()).c_str(),
+                    call["direction"].get<std::string>().c_str(), call["number"].get<std::string>().empty() ? "" : " ",
+                    call["number"].get<std::string>().c_str());
+    std::printf(status["processes"].empty() ? "processes    none\n" : "processes\n");
+    for (const auto& process : status["processes"]) {
+        std::printf("  %u  %s  threads", process["pid"].get<uint32_t>(), process["exe"].get<std::string>().c_str());
+        for (const auto& tid : process["threads"])
+            std::printf(" %u", tid.get<uint32_t>());
+        std::printf("\n");
+    }
+}
+
+} // namespace
+
+void add_status_commands(CLI::App& app)
+{
+    static bool as_json = false;
+    auto* status = app.add_subcommand("status", "Backlight, vibrator, volume, calls, processes and device time");
+    status->add_flag("--json", as_json, "Print the status as one JSON object");
+    status->callback([] {
+        const auto status = gather();
+        if (as_json)
+            std::printf("%s\n", status.dump().c_str());
+        else
+            print(status);
+    });
+}
 
 } // namespace phone
