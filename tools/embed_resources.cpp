@@ -16,10 +16,12 @@ int main(int argc, char** argv)
         return 2;
     }
     std::ifstream in(argv[1], std::ios::binary);
-    const std::vector<unsigned char> image{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    std::vector<unsigned char> image;
+    if (in)
+        image.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
     // Every .res image begins with an empty entry, so an empty file is not
     // one (and an empty array would not compile).
-    if (!in.eof() || image.empty()) {
+    if (image.empty()) {
         std::cerr << "callticker_embed_resources: cannot read a resource image from " << argv[1] << '\n';
         return 1;
     }
