@@ -59,14 +59,14 @@ void print(const nlohmann::json& status)
     std::printf("vibrator     %s\n", status["vibrator"].get<bool>() ? "on" : "off");
     std::printf("led          %s\n", status["led"].get<bool>() ? "on" : "off");
     std::printf("volume       0x%08X\n", status["volume"].get<uint32_t>());
-    std::printf(status["calls"].empty() ? "calls        none\n" : "calls\n");
+    std::fputs(status["calls"].empty() ? "calls        none\n" : "calls\n", stdout);
     for (const auto& call : status["calls"])
         std::printf("  %u  line %u  %s  %s  %s%s%s\n", call["call"].get<uint32_t>(), call["line"].get<uint32_t>(),
                     call["state"].get<std::string>().c_str(),
                     wince::tapi::media_modes_name(call["media"].get<uint32_t>()).c_str(),
                     call["direction"].get<std::string>().c_str(), call["number"].get<std::string>().empty() ? "" : " ",
                     call["number"].get<std::string>().c_str());
-    std::printf(status["processes"].empty() ? "processes    none\n" : "processes\n");
+    std::fputs(status["processes"].empty() ? "processes    none\n" : "processes\n", stdout);
     for (const auto& process : status["processes"]) {
         std::printf("  %u  %s  threads", process["pid"].get<uint32_t>(), process["exe"].get<std::string>().c_str());
         for (const auto& tid : process["threads"])
