@@ -27,5 +27,6 @@ void add_log_commands(CLI::App& app);     // log
 void add_process_commands(CLI::App& app); // run, ps, post, key
 void add_call_commands(CLI::App& app);    // call ..., line-event
 void add_status_commands(CLI::App& app);  // status
+void add_input_commands(CLI::App& app);   // post, key
 
 } // namespace phone

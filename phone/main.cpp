@@ -24,6 +24,7 @@ int main(int argc, char** argv)
     phone::add_process_commands(app);
     phone::add_call_commands(app);
     phone::add_status_commands(app);
+    phone::add_input_commands(app);
 
     try {
         app.parse(argc, argv);
