@@ -1,7 +1,86 @@
+// phone run and phone ps: starting programs on the device and listing its
+// processes with their threads.
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+
+#include <nlohmann/json.hpp>
+
 #include "common.h"
+#include "device/device.h"
+#include "kernel/process.h"
 
 namespace phone {
+namespace {
 
-void add_process_commands(CLI::App&) {}
+namespace fs = std::filesystem;
+
+// A device path ("\Program Files\CallTicker\CallTicker.exe") or a host path.
+fs::path program_location(const std::string& given)
+{
+    if (given.find('\\') != std::string::npos)
+        return wince::device::host_path(wince::device::widen(given));
+    return fs::absolute(given);
+}
+
+void run_program(const std::vector<std::string>& words)
+{
+    if (words.empty())
+        throw Failure("run: give the program to start, e.g. \"\\Program Files\\CallTicker\\CallTicker.exe\"");
+    const std::string& given = words.front();
+    const fs::path program = program_location(given);
+    std::error_code error;
+    if (!fs::is_regular_file(program, error))
+        throw Failure("run: no program at '" + given + "' (" + program.string() + ")");
+    int spawn_error = 0;
+    const auto pid = wince::process::spawn(program, {words.begin() + 1, words.end()}, spawn_error);
+    if (!pid)
+        throw Failure("run: cannot start '" + given + "': " + std::strerror(spawn_error));
+    std::printf("%u %s\n", *pid, program.filename().c_str());
+}
+
+void list_processes(bool as_json)
+{
+    const auto processes = wince::process::list();
+    if (as_json) {
+        nlohmann::json out = nlohmann::json::array();
+        for (const auto& p : processes)
+            out.push_back({{"pid", p.pid},
+                           {"exe", p.exe},
+                           {"path", wince::device::narrow(p.device_path)},
+                           {"cmdline", p.cmdline},
+                           {"started", p.started},
+                           {"threads", p.threads}});
+        std::printf("%s\n", out.dump(2).c_str());
+        return;
+    }
+    if (processes.empty()) {
+        std::printf("no processes on the device\n");
+        return;
+    }
+    std::printf("%-8s %-20s %12s  %s\n", "PID", "EXE", "STARTED(ms)", "PATH");
+    for (const auto& p : processes) {
+        std::printf("%-8u %-20s %12.0f  %s%s%s\n", p.pid, p.exe.c_str(), p.started,
+                    wince::device::narrow(p.device_path).c_str(), p.cmdline.empty() ? "" : " ", p.cmdline.c_str());
+        for (uint32_t tid : p.threads)
+            std::printf("  thread %u%s\n", tid, tid == p.pid ? " (main)" : "");
+    }
+}
+
+} // namespace
+
+void add_process_commands(CLI::App& app)
+{
+    auto* run = app.add_subcommand("run", "Start a program on the device (prints its process id)");
+    run->prefix_command(); // everything after PATH belongs to the program, options too
+    run->footer("PATH is a device path (\"\\Program Files\\CallTicker\\CallTicker.exe\") or a host path;\n"
+                "the program's output goes to run/<exe>.<pid>.log in the device folder.");
+    run->callback([run] { run_program(run->remaining()); });
+
+    auto* ps = app.add_subcommand("ps", "The device's processes and their threads");
+    static bool as_json = false;
+    ps->add_flag("--json", as_json, "As JSON");
+    ps->callback([] { list_processes(as_json); });
+}
 
 } // namespace phone
