@@ -69,9 +69,9 @@ bool AppSettings::GetEnabled()
     return ReadIndex(L"Enabled", 1) != 0;
 }
 
-int AppSettings::GetOnSoundType() { return ReadIndex(L"OnSoundType", Sound); }
-int AppSettings::GetOffSoundType() { return ReadIndex(L"OffSoundType", Sound); }
-int AppSettings::GetRegularSoundType() { return ReadIndex(L"RegularSoundType", Sound); }
+int AppSettings::GetOnSoundType() { return ReadIndex(L"OnSoundType", SignalSound); }
+int AppSettings::GetOffSoundType() { return ReadIndex(L"OffSoundType", SignalSound); }
+int AppSettings::GetRegularSoundType() { return ReadIndex(L"RegularSoundType", SignalSound); }
 int AppSettings::GetRegularSoundDelay() { return ReadIndex(L"RegularSoundDelay", 1); }
 int AppSettings::GetRegularSoundBefore() { return ReadIndex(L"RegularSoundBefore", 5); }
 int AppSettings::GetTurnOffScr() { return ReadIndex(L"TurnOffScr", 1); }
