@@ -3,6 +3,8 @@
 // the event signalled exactly while they wait.
 #include <cstdlib>
 #include <cstring>
+#include <atomic>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -10,6 +12,8 @@
 #include <windows.h>
 #include <tapi.h>
 
+#include "device/clock.h"
+#include "kernel/sync.h"
 #include "tapi/radio.h"
 #include "test_device.h"
 
@@ -262,4 +266,37 @@ TEST(TapiMessages, EveryApplicationWithTheLineOpenGetsItsOwnCopy)
     EXPECT_EQ(info.dwOrigin, static_cast<DWORD>(LINECALLORIGIN_OUTBOUND));
     lineShutdown(watcher.handle);
     lineShutdown(data_app.handle);
+}
+
+TEST(TapiMessages, GetMessageWaitsForTheNextMessageOrItsTimeOut)
+{
+    TempDevice dev(several_lines);
+    wince::clock::use_manual(0);
+    App app = initialize();
+    open_line(app, 2);
+
+    std::atomic<LONG> timed_out_result{1};
+    std::atomic<double> timed_out_at{0};
+    std::thread waiter = wince::sync::spawn_device_thread([&] {
+        LINEMESSAGE message{};
+        timed_out_result = lineGetMessage(app.handle, &message, 500);
+        timed_out_at = wince::clock::now();
+    });
+    wince::sync::advance(1000);
+    waiter.join();
+    EXPECT_EQ(timed_out_result, static_cast<LONG>(LINEERR_OPERATIONFAILED));
+    EXPECT_EQ(timed_out_at, 500);
+
+    std::atomic<DWORD> state{0};
+    waiter = wince::sync::spawn_device_thread([&] {
+        LINEMESSAGE message{};
+        if (lineGetMessage(app.handle, &message, INFINITE) == 0)
+            state = static_cast<DWORD>(message.dwParam1);
+    });
+    wince::sync::settle();
+    EXPECT_EQ(state, 0u);
+    radio::place(2, LINECALLSTATE_OFFERING, LINEMEDIAMODE_INTERACTIVEVOICE, false, "");
+    waiter.join();
+    EXPECT_EQ(state, static_cast<DWORD>(LINECALLSTATE_OFFERING));
+    lineShutdown(app.handle);
 }
