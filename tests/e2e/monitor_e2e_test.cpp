@@ -1,0 +1,184 @@
+// CallTicker.exe as a real process on a device driven through the phone
+// tool, at a high clock rate; everything is read back from the event log.
+#include <fstream>
+#include <memory>
+
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include "phone_runner.h"
+#include "test_device.h"
+
+using nlohmann::json;
+using testing_support::Phone;
+
+namespace {
+
+constexpr const char* kMonitor = "\\Program Files\\CallTicker\\CallTicker.exe";
+constexpr double kOnOffMs = 8722.0 * 1000 / 11025;
+
+// Real-time scheduling at 100 times real speed: a millisecond of host
+// lateness is a tenth of a device second.
+constexpr double kRate = 100;
+constexpr double kTimingSlack = 400;
+
+class MonitorProcess : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        dir_ = std::filesystem::temp_directory_path() / ("callticker-e2e-" + std::to_string(::getpid()) + "-" +
+                                                         ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        std::filesystem::remove_all(dir_);
+        phone_ = std::make_unique<Phone>(dir_);
+        phone_->ok({"init", "--clock-rate", std::to_string(static_cast<int>(kRate)), "--audio", "null"});
+    }
+
+    void TearDown() override
+    {
+        phone_->run({"post", "--process", "CallTicker.exe", "WM_MONITOR_QUIT"});
+        phone_->wait_for("process.exit", [](const json& e) { return e["exe"] == "CallTicker.exe"; }, 5);
+        std::filesystem::remove_all(dir_);
+    }
+
+    // Starts the monitor and waits until its start-up sound has played.
+    long StartMonitor()
+    {
+        const std::string out = phone_->ok({"run", kMonitor});
+        const long pid = std::stol(out);
+        EXPECT_FALSE(phone_->wait_for("playsound", [pid](const json& e) { return e["pid"] == pid; }).is_null());
+        return pid;
+    }
+
+    json ExitOf(long pid, double timeout = 20)
+    {
+        return phone_->wait_for("process.exit", [pid](const json& e) { return e["pid"] == pid; }, timeout);
+    }
+
+    std::vector<json> Writes(long pid) const
+    {
+        std::vector<json> writes;
+        for (auto& e : phone_->events("waveout.write"))
+            if (e["pid"] == pid)
+                writes.push_back(e);
+        return writes;
+    }
+
+    std::filesystem::path dir_;
+    std::unique_ptr<Phone> phone_;
+};
+
+TEST_F(MonitorProcess, SecondMonitorExitsAtOnceSilently)
+{
+    const long first = StartMonitor();
+    const long second = std::stol(phone_->ok({"run", kMonitor}));
+    const json exit = ExitOf(second);
+    ASSERT_FALSE(exit.is_null());
+    EXPECT_EQ(exit["code"], 0);
+    for (const auto& e : phone_->events())
+        if (e["pid"] == second)
+            EXPECT_TRUE(e["event"] != "playsound" && e["event"] != "messagebox") << e.dump();
+    EXPECT_TRUE(ExitOf(first, 0.2).is_null());
+}
+
+TEST_F(MonitorProcess, DefaultVoiceCallGivesEverySignalInOrder)
+{
+    const long pid = StartMonitor();
+    phone_->ok({"call", "talk", "130"});
+    ASSERT_FALSE(phone_->wait_for("waveout.write", [pid](const json& e) {
+                            return e["pid"] == pid && e["bytes"] == 17444 && e["t"] > 60000;
+                        }, 20).is_null());
+
+    const auto writes = Writes(pid);
+    ASSERT_GE(writes.size(), 4u);
+    const double start = writes.front()["t"];
+    const double start_ended = start + kOnOffMs;
+    EXPECT_EQ(writes.front()["bytes"], 17444);
+    // Periodic beeps 55 s and 115 s after the start signal ended.
+    std::vector<double> beeps;
+    for (const auto& w : writes)
+        if (w["bytes"] == 6904)
+            beeps.push_back(w["t"]);
+    ASSERT_EQ(beeps.size(), 2u);
+    EXPECT_NEAR(beeps[0], start_ended + 55000, kTimingSlack);
+    EXPECT_NEAR(beeps[1], start_ended + 115000, kTimingSlack);
+
+    // The start chime keeps the volume and goes to the loudspeaker; the beep
+    // is at full volume.
+    bool forced = false, volume_before_start = false;
+    std::vector<long> volumes;
+    for (const auto& e : phone_->events()) {
+        if (e["pid"] != pid)
+            continue;
+        if (e["event"] == "waveout.message" && e["msg"] == 0x402 && e["t"] <= start)
+            forced = true;
+        if (e["event"] == "waveout.volume") {
+            volumes.push_back(e["volume"]);
+            if (e["t"] <= start)
+                volume_before_start = true;
+        }
+    }
+    EXPECT_TRUE(forced);
+    EXPECT_FALSE(volume_before_start);
+    EXPECT_EQ(volumes, (std::vector<long>{0xFFFF, 0xFFFF}));
+
+    // Backlight off 5 s after the start signal, on again before the end chime.
+    std::vector<json> backlight;
+    for (auto& e : phone_->events("backlight"))
+        if (e["pid"] == pid)
+            backlight.push_back(e);
+    ASSERT_EQ(backlight.size(), 3u);
+    EXPECT_EQ(backlight[0]["state"], "D4");
+    EXPECT_NEAR(backlight[0]["t"].get<double>(), start_ended + 5000, kTimingSlack);
+    EXPECT_EQ(backlight[1]["state"], "D0");
+    EXPECT_EQ(backlight[2]["state"], "PwrDeviceUnspecified");
+    EXPECT_LE(backlight[2]["t"].get<double>(), writes.back()["t"].get<double>());
+    EXPECT_EQ(writes.back()["bytes"], 17444);
+}
+
+TEST_F(MonitorProcess, QuitMessageDuringACallEndsTheCallThenTheProgram)
+{
+    const long pid = StartMonitor();
+    phone_->ok({"post", "--process", "CallTicker.exe", "WM_QUIT"});
+    const std::string call = phone_->ok({"call", "incoming"});
+    const std::string id = call.substr(0, call.find_first_of(" \n"));
+    phone_->ok({"call", "answer", id});
+    ASSERT_FALSE(phone_->wait_for("backlight", [pid](const json& e) { return e["pid"] == pid; }).is_null());
+
+    phone_->ok({"post", "--process", "CallTicker.exe", "WM_MONITOR_QUIT"});
+    const json exit = ExitOf(pid);
+    ASSERT_FALSE(exit.is_null());
+    EXPECT_EQ(exit["code"], 0);
+
+    // Quit sound first, then the call's end: backlight back on, end chime.
+    std::vector<std::string> order;
+    bool started = false;
+    for (const auto& e : phone_->events()) {
+        if (e["pid"] != pid)
+            continue;
+        if (!started) {
+            started = e["event"] == "playsound"; // the start-up sound
+            continue;
+        }
+        if (e["event"] == "playsound" || e["event"] == "waveout.write" || e["event"] == "backlight")
+            order.push_back(e["event"].get<std::string>() + (e.contains("state") ? ":" + e["state"].get<std::string>() : ""));
+    }
+    EXPECT_EQ(order, (std::vector<std::string>{"waveout.write", "backlight:D4", "playsound", "backlight:D0",
+                                               "backlight:PwrDeviceUnspecified", "waveout.write"}));
+}
+
+TEST_F(MonitorProcess, StartsAndQuitsWithoutAnyLine)
+{
+    json config = json::parse(std::ifstream(dir_ / "device.json"));
+    config["lines"] = json::array();
+    std::ofstream(dir_ / "device.json") << config.dump();
+
+    const long pid = StartMonitor();
+    phone_->ok({"post", "--process", "CallTicker.exe", "WM_MONITOR_QUIT"});
+    const json exit = ExitOf(pid);
+    ASSERT_FALSE(exit.is_null());
+    EXPECT_EQ(exit["code"], 0);
+    EXPECT_TRUE(phone_->events("messagebox").empty());
+}
+
+} // namespace
