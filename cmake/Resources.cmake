@@ -48,8 +48,7 @@ function(_callticker_windres rc_file output)
       ${include_args}
       --input-format=rc --output-format=res
       --input=${rc_file} --output=${output}
-    MAIN_DEPENDENCY ${rc_file}
-    DEPENDS ${ARG_DEPENDS}
+    DEPENDS ${rc_file} ${ARG_DEPENDS}
     DEPFILE ${depfile}
     WORKING_DIRECTORY ${rc_dir}
     COMMENT "Compiling resources ${rc_file}"
