@@ -103,13 +103,14 @@ TEST(PhoneCall, ChangesReachALineOpenInAnotherProcess)
     HLINE line = 0;
     ASSERT_EQ(lineOpen(app, 0, &line, version, 0, 0, 6, LINEMEDIAMODE_INTERACTIVEVOICE, nullptr), 0);
 
-    // A whole call of 2 device seconds, with a line event in the middle.
+    // A whole call of 2 device seconds, then a line event; each arrives
+    // within seconds of real time (the wait below is in device time).
     phone.ok({"call", "talk", "2"});
     phone.ok({"line-event", "LINE_LINEDEVSTATE", "0x40"});
 
     std::vector<DWORD> seen;
     LINEMESSAGE message{};
-    while (seen.size() < 5 && WaitForSingleObject(params.Handles.hEvent, 20000) == WAIT_OBJECT_0)
+    while (seen.size() < 5 && WaitForSingleObject(params.Handles.hEvent, 250000) == WAIT_OBJECT_0)
         if (lineGetMessage(app, &message, 0) == 0)
             seen.push_back(message.dwMessageID == LINE_CALLSTATE ? static_cast<DWORD>(message.dwParam1)
                                                                    : 0x80000000u | message.dwMessageID);
