@@ -2,6 +2,7 @@
 // operations of one transaction.
 #include "hive.h"
 
+#include <atomic>
 #include <chrono>
 #include <clocale>
 #include <cwctype>
@@ -9,7 +10,7 @@
 
 #include <locale.h>
 #include <sqlite3.h>
-#include <unistd.h>
+#include <pthread.h>
 
 #include "device/device.h"
 #include "winerror.h"
@@ -43,6 +44,7 @@ INSERT OR IGNORE INTO keys(id, parent, name, fold, name_len, written) VALUES
 )sql";
 
 std::mutex hive_mutex;
+std::atomic<long> forks{0};
 Hive the_hive;
 
 uint64_t filetime_now()
@@ -171,11 +173,19 @@ void Hive::exec(const char* sql) { check(sqlite3_exec(db_, sql, nullptr, nullptr
 
 void Hive::connect()
 {
-    const long pid = static_cast<long>(::getpid());
-    const std::string file = device::registry_file().string();
-    if (db_ && pid_ == pid && file_ == file)
+    // getpid() costs a system call on every operation; a fork handler that
+    // counts forks tells a child from its parent for free.
+    static const bool fork_handler = [] {
+        ::pthread_atfork(nullptr, nullptr, [] { forks.fetch_add(1); });
+        return true;
+    }();
+    (void)fork_handler;
+    const long generation = forks.load();
+    const std::filesystem::path root = device::root();
+    if (db_ && generation_ == generation && root_ == root.native())
         return;
-    if (db_ && pid_ != pid) {
+    const std::string file = device::registry_file().string();
+    if (db_ && generation_ != generation) {
         // A connection inherited over fork() belongs to the parent: using or
         // closing it here could disturb the parent's locks, so it is dropped.
         statements_.clear();
@@ -193,8 +203,8 @@ void Hive::connect()
         fail(ERROR_CANTOPEN);
     }
     db_ = db;
-    file_ = file;
-    pid_ = pid;
+    root_ = root.native();
+    generation_ = generation;
     try {
         sqlite3_busy_timeout(db_, busy_timeout_ms);
         // A write that returned has reached the WAL file, which survives the
@@ -229,20 +239,34 @@ sqlite3_stmt* Hive::statement(const char* sql)
 
 Transaction::Transaction(Mode mode) : held_(hive_mutex), hive_(the_hive)
 {
+    static constexpr const char* begin_read = "BEGIN";
+    static constexpr const char* begin_write = "BEGIN IMMEDIATE";
     hive_.connect();
-    hive_.exec(mode == Mode::write ? "BEGIN IMMEDIATE" : "BEGIN");
+    Query(hive_.statement(mode == Mode::write ? begin_write : begin_read)).step();
     open_ = true;
 }
 
 Transaction::~Transaction()
 {
-    if (open_)
-        sqlite3_exec(hive_.db_, "ROLLBACK", nullptr, nullptr, nullptr);
+    static constexpr const char* rollback = "ROLLBACK";
+    if (!open_)
+        return;
+    // A failed rollback leaves nothing to undo: SQLite has already ended
+    // the transaction.
+    sqlite3_stmt* statement = nullptr;
+    try {
+        statement = hive_.statement(rollback);
+    } catch (const HiveError&) {
+        return;
+    }
+    sqlite3_step(statement);
+    sqlite3_reset(statement);
 }
 
 void Transaction::commit()
 {
-    hive_.exec("COMMIT");
+    static constexpr const char* commit_sql = "COMMIT";
+    Query(hive_.statement(commit_sql)).step();
     open_ = false;
 }
 

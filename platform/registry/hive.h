@@ -75,8 +75,8 @@ private:
     void close();
 
     sqlite3* db_ = nullptr;
-    std::string file_;
-    long pid_ = 0;
+    std::string root_; // the device folder the connection belongs to
+    long generation_ = -1; // fork generation of the process that opened the connection
     std::vector<std::pair<const char*, sqlite3_stmt*>> statements_;
 };
 
