@@ -72,10 +72,12 @@ void list_processes(bool as_json)
 void add_process_commands(CLI::App& app)
 {
     auto* run = app.add_subcommand("run", "Start a program on the device (prints its process id)");
-    run->prefix_command(); // everything after PATH belongs to the program, options too
+    static std::vector<std::string> words;
+    run->add_option("PATH", words, "The program, then its arguments (after -- when they look like options)")
+        ->required();
     run->footer("PATH is a device path (\"\\Program Files\\CallTicker\\CallTicker.exe\") or a host path;\n"
                 "the program's output goes to run/<exe>.<pid>.log in the device folder.");
-    run->callback([run] { run_program(run->remaining()); });
+    run->callback([] { run_program(words); });
 
     auto* ps = app.add_subcommand("ps", "The device's processes and their threads");
     static bool as_json = false;

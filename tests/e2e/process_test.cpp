@@ -37,7 +37,7 @@ nlohmann::json exit_of(const Phone& phone, uint32_t pid)
 
 TEST(PhoneRun, StartsADetachedProgramWhoseEndWaitersSee)
 {
-    TempDevice dev({{"clock_rate", 20}});
+    TempDevice dev(nlohmann::json{{"clock_rate", 20}});
     Phone phone(dev.dir());
     // 4000 device ms at rate 20: a fifth of a second to open it.
     const uint32_t pid = started_pid(phone.ok({"run", tiny, "exit", "7", "4000"}));

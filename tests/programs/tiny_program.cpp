@@ -67,6 +67,7 @@ int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE hPrevInstance, LPWSTR lpCmdLin
         if (GetModuleFileNameW(NULL, path, MAX_PATH) == 0)
             return 1;
         printf("%ls\n", path);
+        fflush(stdout);
         return 0;
     }
     if (HasVerb(lpCmdLine, L"thread", &argument))
