@@ -259,8 +259,9 @@ HWND WINAPI CreateWindowExW(DWORD dwExStyle, LPCWSTR lpClassName, LPCWSTR lpWind
             announce = describe(*w, w->visible);
     }
     if (top_level) {
-        eventlog::write("window.create", announce);
+        // Published first: whoever reads the log finds the window listed.
         toplevel::publish();
+        eventlog::write("window.create", announce);
     }
     return hwnd;
 }
@@ -311,10 +312,10 @@ BOOL WINAPI DestroyWindow(HWND hWnd)
                 w.focus = nullptr;
         sync::wake_all();
     }
-    for (const auto& fields : announcements)
-        eventlog::write("window.destroy", fields);
     if (!announcements.empty())
         toplevel::publish();
+    for (const auto& fields : announcements)
+        eventlog::write("window.destroy", fields);
     return TRUE;
 }
 
