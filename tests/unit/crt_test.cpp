@@ -4,11 +4,13 @@
 #include <cstdlib>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include <gtest/gtest.h>
 
 #include <windows.h>
 
+#include "device/device.h"
 #include "test_device.h"
 
 using testing_support::TempDevice;
@@ -95,6 +97,23 @@ TEST(LocalMemory, ZeroFillsFreesOnceAndRejectsWhatItDidNotAllocate)
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NOT_ENOUGH_MEMORY));
 }
 
+TEST(LocalMemory, ThreadsAllocateAndFreeAtOnce)
+{
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t)
+        threads.emplace_back([t] {
+            for (int i = 0; i < 500; ++i) {
+                auto* block = static_cast<int*>(LocalAlloc(LPTR, sizeof(int) * 4));
+                ASSERT_NE(block, nullptr);
+                block[0] = t;
+                EXPECT_EQ(LocalSize(block), sizeof(int) * 4);
+                EXPECT_EQ(LocalFree(block), nullptr);
+            }
+        });
+    for (auto& thread : threads)
+        thread.join();
+}
+
 TEST(FaultInjection, AllocationsFailAsToldThenRecover)
 {
     TempDevice dev(nlohmann::json{{"faults", {{"*", {{"LocalAlloc", 1}, {"_wcsdup", "fail"}}}}}});
@@ -108,6 +127,9 @@ TEST(FaultInjection, AllocationsFailAsToldThenRecover)
     SetLastError(0);
     EXPECT_EQ(_wcsdup(L"Software\\Apps\\CallTicker"), nullptr);
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NOT_ENOUGH_MEMORY));
+
+    // The configuration outlives the folder in this process: heal it.
+    wince::device::write_config(wince::device::default_config());
 }
 
 TEST(WideStrings, CompareConvertAndCopyAsTheDeviceRuntime)

@@ -6,6 +6,7 @@
 #include <iterator>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -223,4 +224,24 @@ TEST(ResourceImage, RejectsImagesThatWouldBeReadOutsideTheirBounds)
             EXPECT_LE(SizeofResource(module, dialog), bad.size());
         }
     }
+}
+
+TEST(StringTable, ThreadsShareTheSameReadOnlyStrings)
+{
+    const HINSTANCE module = res::load_module_file(TEST_RES_FILE);
+    std::vector<std::vector<const wchar_t*>> seen(4);
+    std::vector<std::thread> threads;
+    for (auto& mine : seen)
+        threads.emplace_back([&module, &mine] {
+            for (UINT id : {1u, 2u, 3u, 15u, 16u, 40u}) {
+                const wchar_t* text = nullptr;
+                LoadStringW(module, id, reinterpret_cast<LPWSTR>(&text), 0);
+                mine.push_back(text);
+            }
+        });
+    for (auto& t : threads)
+        t.join();
+    for (const auto& mine : seen)
+        EXPECT_EQ(mine, seen[0]);
+    EXPECT_STREQ(seen[0][1], L"None;Sound;Vibrate;");
 }
