@@ -193,8 +193,8 @@ bool filter_window_gone(const Filter& filter)
     return filter.hwnd != nullptr && filter.hwnd != thread_messages_only && find_window(filter.hwnd) == nullptr;
 }
 
-// A queue for `tid` if it is a live thread of this process; the kernel's
-// process table is consulted without the kernel lock.
+// Posts to thread `tid` of this process, giving a live thread that has no
+// queue yet its queue; the process table is read without the kernel lock.
 bool post_to_thread(uint32_t tid, UINT msg, WPARAM wparam, LPARAM lparam)
 {
     {
