@@ -46,7 +46,7 @@ double fades(size_t i, size_t count, size_t fade_in, size_t fade_out)
 
 std::vector<double> soft_beep()
 {
-    // A4 an octave up with a faint second harmonic: round rather than piercing;
+    // A5 with a faint second harmonic: round rather than piercing;
     // a slight decay keeps it from sounding like a test tone.
     constexpr double pitch = 880.0;
     std::vector<double> wave(regular_samples);
