@@ -21,7 +21,7 @@ constexpr double kOnOffMs = 8722.0 * 1000 / 11025;
 // Real-time scheduling at 100 times real speed: a millisecond of host
 // lateness is a tenth of a device second.
 constexpr double kRate = 100;
-constexpr double kTimingSlack = 400;
+constexpr double kTimingSlack = 1000;
 
 class MonitorProcess : public ::testing::Test {
 protected:
@@ -38,7 +38,8 @@ protected:
     {
         phone_->run({"post", "--process", "CallTicker.exe", "WM_MONITOR_QUIT"});
         phone_->wait_for("process.exit", [](const json& e) { return e["exe"] == "CallTicker.exe"; }, 5);
-        std::filesystem::remove_all(dir_);
+        std::error_code ignored;
+        std::filesystem::remove_all(dir_, ignored);
     }
 
     // Starts the monitor and waits until its start-up sound has played.
@@ -75,9 +76,12 @@ TEST_F(MonitorProcess, SecondMonitorExitsAtOnceSilently)
     const json exit = ExitOf(second);
     ASSERT_FALSE(exit.is_null());
     EXPECT_EQ(exit["code"], 0);
-    for (const auto& e : phone_->events())
-        if (e["pid"] == second)
-            EXPECT_TRUE(e["event"] != "playsound" && e["event"] != "messagebox") << e.dump();
+    for (const auto& e : phone_->events()) {
+        if (e["pid"] == second) {
+            EXPECT_NE(e["event"], "playsound");
+            EXPECT_NE(e["event"], "messagebox");
+        }
+    }
     EXPECT_TRUE(ExitOf(first, 0.2).is_null());
 }
 
@@ -92,8 +96,14 @@ TEST_F(MonitorProcess, DefaultVoiceCallGivesEverySignalInOrder)
     const auto writes = Writes(pid);
     ASSERT_GE(writes.size(), 4u);
     const double start = writes.front()["t"];
-    const double start_ended = start + kOnOffMs;
     EXPECT_EQ(writes.front()["bytes"], 17444);
+    // The timers count from the end of the start signal: they are armed once
+    // it has played.
+    double start_ended = -1;
+    for (const auto& e : phone_->events("timer.set"))
+        if (e["pid"] == pid && e["id"] == 2 && start_ended < 0)
+            start_ended = e["t"];
+    EXPECT_GE(start_ended, start + kOnOffMs);
     // Periodic beeps 55 s and 115 s after the start signal ended.
     std::vector<double> beeps;
     for (const auto& w : writes)
