@@ -10,6 +10,7 @@
 #include <cstddef>
 #include <filesystem>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -33,7 +34,7 @@ struct Listener {
     std::map<std::string, Handler, std::less<>> handlers;
     int fd = -1;
     pid_t owner = 0; // the pid the socket was bound for (a forked child is not it)
-    std::thread reader;
+    std::unique_ptr<std::thread> reader;
 };
 
 // Never destroyed: the reader thread and late senders may still use it while
@@ -173,9 +174,11 @@ void listen()
     if (l.owner == self && l.fd >= 0)
         return;
     if (l.owner != self) {
-        // A forked child inherited its parent's listener: not its own.
-        if (l.reader.joinable())
-            l.reader.detach();
+        // A forked child inherited its parent's listener, whose thread does
+        // not exist here: the record is dropped, not joined.
+        static_cast<void>(l.reader.release());
+        if (l.fd >= 0)
+            ::close(l.fd); // this process's copy only; the parent keeps listening
         l.fd = -1;
     }
     std::error_code ignored;
@@ -193,13 +196,13 @@ void listen()
     }
     l.fd = fd;
     l.owner = self;
-    l.reader = std::thread(read_messages, fd);
+    l.reader = std::make_unique<std::thread>(read_messages, fd);
 }
 
 void stop()
 {
     Listener& l = listener();
-    std::thread reader;
+    std::unique_ptr<std::thread> reader;
     int fd;
     {
         std::lock_guard held(l.mutex);
@@ -211,8 +214,8 @@ void stop()
     }
     ::unlink((socket_dir() / socket_name(static_cast<uint32_t>(::getpid()))).c_str());
     ::shutdown(fd, SHUT_RDWR); // wakes the reader out of recv
-    if (reader.joinable())
-        reader.join();
+    if (reader && reader->joinable())
+        reader->join();
     ::close(fd);
 }
 
