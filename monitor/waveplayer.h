@@ -17,6 +17,8 @@ typedef struct WaveInfo {
     const BYTE *pData;   /* first sample byte inside the image; NULL when none */
 } WaveInfo;
 
+DWORD ReadLe32(const BYTE *p);
+WORD ReadLe16(const BYTE *p);
 BOOL LoadWaveInfo(WaveInfo *pInfo, const BYTE *pImage, DWORD dwSize);
 BOOL ParseWaveImage(WaveInfo *pInfo, const BYTE *pImage, DWORD dwSize);
 void ReleaseWaveInfo(WaveInfo *pInfo);

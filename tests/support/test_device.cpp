@@ -25,6 +25,9 @@ TempDevice::TempDevice(const nlohmann::json& config)
 
 TempDevice::~TempDevice()
 {
+    // Nothing of this device's configuration (faults above all) may leak
+    // into a later test of the same process.
+    wince::device::reload_config();
     std::error_code ignored;
     std::filesystem::remove_all(dir_, ignored);
 }
