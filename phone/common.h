@@ -24,7 +24,7 @@ uint32_t parse_message(const std::string& text);
 void add_device_commands(CLI::App& app);  // init
 void add_reg_commands(CLI::App& app);     // reg query|add|delete|export|import
 void add_log_commands(CLI::App& app);     // log
-void add_process_commands(CLI::App& app); // run, ps, post, key
+void add_process_commands(CLI::App& app); // run, ps
 void add_call_commands(CLI::App& app);    // call ..., line-event
 void add_status_commands(CLI::App& app);  // status
 void add_input_commands(CLI::App& app);   // post, key
