@@ -673,21 +673,21 @@ void add_reg_commands(CLI::App& app)
     CLI::App* reg = app.add_subcommand("reg", "The registry, with reg.exe syntax and REGEDIT4 files");
     reg->require_subcommand(1);
 
-    struct Spec {
+    struct RegCommand {
         const char* name;
         const char* help;
         void (*run)(const std::vector<std::string>&);
     };
-    static const Spec specs[] = {
+    static const RegCommand commands[] = {
         {"query", "KEY [/v NAME | /ve] [/s]: show a key's values and subkeys", reg_query},
         {"add", "KEY [/v NAME | /ve] [/t TYPE] [/s SEP] [/d DATA] [/f]: create a key or set a value", reg_add},
         {"delete", "KEY [/v NAME | /ve | /va] [/f]: delete a key, a value or all values", reg_delete},
     };
-    for (const Spec& spec : specs) {
-        CLI::App* cmd = reg->add_subcommand(spec.name, spec.help);
+    for (const RegCommand& command : commands) {
+        CLI::App* cmd = reg->add_subcommand(command.name, command.help);
         auto args = std::make_shared<std::vector<std::string>>();
         cmd->add_option("arguments", *args, "reg.exe arguments (data starting with '-' after --)");
-        auto run = spec.run;
+        auto run = command.run;
         cmd->callback([args, run] { run(*args); });
     }
 
