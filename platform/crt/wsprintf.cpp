@@ -47,7 +47,7 @@ private:
 
 enum class Size { normal, narrow, wide, int64 };
 
-struct Spec {
+struct Conversion {
     bool left = false;
     bool zero = false;
     bool prefix = false;
@@ -65,55 +65,55 @@ size_t parse_number(const wchar_t*& p)
     return n;
 }
 
-Spec parse_spec(const wchar_t*& p)
+Conversion parse_conversion(const wchar_t*& p)
 {
-    Spec spec;
+    Conversion conv;
     for (;; ++p) {
         if (*p == L'-')
-            spec.left = true;
+            conv.left = true;
         else if (*p == L'0')
-            spec.zero = true;
+            conv.zero = true;
         else if (*p == L'#')
-            spec.prefix = true;
+            conv.prefix = true;
         else
             break;
     }
-    spec.width = parse_number(p);
+    conv.width = parse_number(p);
     if (*p == L'.') {
         ++p;
-        spec.has_precision = true;
-        spec.precision = parse_number(p);
+        conv.has_precision = true;
+        conv.precision = parse_number(p);
     }
     if (*p == L'h') {
-        spec.size = Size::narrow;
+        conv.size = Size::narrow;
         ++p;
     } else if (*p == L'l' || *p == L'w') {
-        spec.size = Size::wide;
+        conv.size = Size::wide;
         ++p;
     } else if (p[0] == L'I' && p[1] == L'6' && p[2] == L'4') {
-        spec.size = Size::int64;
+        conv.size = Size::int64;
         p += 3;
     } else if (p[0] == L'I' && p[1] == L'3' && p[2] == L'2') {
         p += 3;
     }
-    return spec;
+    return conv;
 }
 
-void put_padded(Output& out, const Spec& spec, std::wstring_view text)
+void put_padded(Output& out, const Conversion& conv, std::wstring_view text)
 {
-    const size_t fill = spec.width > text.size() ? spec.width - text.size() : 0;
-    if (!spec.left)
+    const size_t fill = conv.width > text.size() ? conv.width - text.size() : 0;
+    if (!conv.left)
         out.pad(fill, L' ');
     out.put(text);
-    if (spec.left)
+    if (conv.left)
         out.pad(fill, L' ');
 }
 
-void put_string(Output& out, const Spec& spec, std::wstring_view text)
+void put_string(Output& out, const Conversion& conv, std::wstring_view text)
 {
-    if (spec.has_precision && spec.precision < text.size())
-        text = text.substr(0, spec.precision);
-    put_padded(out, spec, text);
+    if (conv.has_precision && conv.precision < text.size())
+        text = text.substr(0, conv.precision);
+    put_padded(out, conv, text);
 }
 
 std::wstring digits(uint64_t value, unsigned base, bool upper)
@@ -129,29 +129,29 @@ std::wstring digits(uint64_t value, unsigned base, bool upper)
 
 // Sign or 0x prefix, then zeros up to the precision (or, with the '0' flag,
 // up to the width), then the digits.
-void put_number(Output& out, const Spec& spec, std::wstring_view sign, std::wstring number)
+void put_number(Output& out, const Conversion& conv, std::wstring_view sign, std::wstring number)
 {
-    if (spec.has_precision && number.size() < spec.precision)
-        number.insert(0, spec.precision - number.size(), L'0');
-    else if (spec.zero && !spec.left && !spec.has_precision && number.size() + sign.size() < spec.width)
-        number.insert(0, spec.width - number.size() - sign.size(), L'0');
-    put_padded(out, spec, std::wstring(sign) + number);
+    if (conv.has_precision && number.size() < conv.precision)
+        number.insert(0, conv.precision - number.size(), L'0');
+    else if (conv.zero && !conv.left && !conv.has_precision && number.size() + sign.size() < conv.width)
+        number.insert(0, conv.width - number.size() - sign.size(), L'0');
+    put_padded(out, conv, std::wstring(sign) + number);
 }
 
-int64_t signed_argument(const Spec& spec, va_list& args)
+int64_t signed_argument(const Conversion& conv, va_list& args)
 {
-    if (spec.size == Size::int64)
+    if (conv.size == Size::int64)
         return va_arg(args, int64_t);
     const int value = va_arg(args, int);
-    return spec.size == Size::narrow ? static_cast<short>(value) : static_cast<int32_t>(value);
+    return conv.size == Size::narrow ? static_cast<short>(value) : static_cast<int32_t>(value);
 }
 
-uint64_t unsigned_argument(const Spec& spec, va_list& args)
+uint64_t unsigned_argument(const Conversion& conv, va_list& args)
 {
-    if (spec.size == Size::int64)
+    if (conv.size == Size::int64)
         return va_arg(args, uint64_t);
     const unsigned value = va_arg(args, unsigned);
-    return spec.size == Size::narrow ? static_cast<unsigned short>(value) : static_cast<uint32_t>(value);
+    return conv.size == Size::narrow ? static_cast<unsigned short>(value) : static_cast<uint32_t>(value);
 }
 
 std::wstring narrow_string(const char* text)
@@ -161,28 +161,28 @@ std::wstring narrow_string(const char* text)
 
 // One conversion of `type`.  Returns false for a type
 // Windows does not know, whose character is then printed as it is.
-bool convert(Output& out, const Spec& spec, wchar_t type, va_list& args)
+bool convert(Output& out, const Conversion& conv, wchar_t type, va_list& args)
 {
     switch (type) {
     case L'd':
     case L'i': {
-        const int64_t value = signed_argument(spec, args);
+        const int64_t value = signed_argument(conv, args);
         const uint64_t magnitude = value < 0 ? 0 - static_cast<uint64_t>(value) : static_cast<uint64_t>(value);
-        put_number(out, spec, value < 0 ? L"-" : L"", digits(magnitude, 10, false));
+        put_number(out, conv, value < 0 ? L"-" : L"", digits(magnitude, 10, false));
         return true;
     }
     case L'u':
-        put_number(out, spec, L"", digits(unsigned_argument(spec, args), 10, false));
+        put_number(out, conv, L"", digits(unsigned_argument(conv, args), 10, false));
         return true;
     case L'x':
     case L'X': {
-        const uint64_t value = unsigned_argument(spec, args);
+        const uint64_t value = unsigned_argument(conv, args);
         const bool upper = type == L'X';
-        put_number(out, spec, spec.prefix && value ? (upper ? L"0X" : L"0x") : L"", digits(value, 16, upper));
+        put_number(out, conv, conv.prefix && value ? (upper ? L"0X" : L"0x") : L"", digits(value, 16, upper));
         return true;
     }
     case L'p': {
-        Spec pointer = spec;
+        Conversion pointer = conv;
         pointer.width = 2 * sizeof(void*);
         pointer.zero = true;
         pointer.has_precision = false;
@@ -192,20 +192,20 @@ bool convert(Output& out, const Spec& spec, wchar_t type, va_list& args)
     case L'c':
     case L'C': {
         const int value = va_arg(args, int);
-        const bool narrow = type == L'c' ? spec.size == Size::narrow : spec.size != Size::wide;
+        const bool narrow = type == L'c' ? conv.size == Size::narrow : conv.size != Size::wide;
         const wchar_t c = narrow ? static_cast<wchar_t>(static_cast<unsigned char>(value)) : static_cast<wchar_t>(value);
-        put_padded(out, spec, std::wstring_view(&c, 1));
+        put_padded(out, conv, std::wstring_view(&c, 1));
         return true;
     }
     case L's':
     case L'S': {
-        const bool narrow = type == L's' ? spec.size == Size::narrow : spec.size != Size::wide;
+        const bool narrow = type == L's' ? conv.size == Size::narrow : conv.size != Size::wide;
         if (narrow) {
             const char* text = va_arg(args, const char*);
-            put_string(out, spec, text ? narrow_string(text) : L"(null)");
+            put_string(out, conv, text ? narrow_string(text) : L"(null)");
         } else {
             const wchar_t* text = va_arg(args, const wchar_t*);
-            put_string(out, spec, text ? text : L"(null)");
+            put_string(out, conv, text ? text : L"(null)");
         }
         return true;
     }
@@ -237,8 +237,8 @@ extern "C" int WINAPIV wsprintfW(LPWSTR buffer, LPCWSTR format, ...)
             out.put(*p++);
             continue;
         }
-        const Spec spec = parse_spec(p);
-        if (*p && convert(out, spec, *p, args))
+        const Conversion conv = parse_conversion(p);
+        if (*p && convert(out, conv, *p, args))
             ++p;
     }
     va_end(args);
