@@ -42,12 +42,15 @@ protected:
         std::filesystem::remove_all(dir_, ignored);
     }
 
-    // Starts the monitor and waits until its start-up sound has played.
-    long StartMonitor()
+    // Starts the monitor and waits until it plays its start-up sound and,
+    // when the device has a line, watches it: calls before that go unseen.
+    long StartMonitor(bool has_line = true)
     {
         const std::string out = phone_->ok({"run", kMonitor});
         const long pid = std::stol(out);
         EXPECT_FALSE(phone_->wait_for("playsound", [pid](const json& e) { return e["pid"] == pid; }).is_null());
+        if (has_line)
+            EXPECT_FALSE(phone_->wait_for("line.open", [pid](const json& e) { return e["pid"] == pid; }).is_null());
         return pid;
     }
 
@@ -183,7 +186,7 @@ TEST_F(MonitorProcess, StartsAndQuitsWithoutAnyLine)
     config["lines"] = json::array();
     std::ofstream(dir_ / "device.json") << config.dump();
 
-    const long pid = StartMonitor();
+    const long pid = StartMonitor(false);
     phone_->ok({"post", "--process", "CallTicker.exe", "WM_MONITOR_QUIT"});
     const json exit = ExitOf(pid);
     ASSERT_FALSE(exit.is_null());
