@@ -49,8 +49,9 @@ protected:
         const std::string out = phone_->ok({"run", kMonitor});
         const long pid = std::stol(out);
         EXPECT_FALSE(phone_->wait_for("playsound", [pid](const json& e) { return e["pid"] == pid; }).is_null());
-        if (has_line)
+        if (has_line) {
             EXPECT_FALSE(phone_->wait_for("line.open", [pid](const json& e) { return e["pid"] == pid; }).is_null());
+        }
         return pid;
     }
 
@@ -178,6 +179,28 @@ TEST_F(MonitorProcess, QuitMessageDuringACallEndsTheCallThenTheProgram)
     }
     EXPECT_EQ(order, (std::vector<std::string>{"waveout.write", "backlight:D4", "playsound", "backlight:D0",
                                                "backlight:PwrDeviceUnspecified", "waveout.write"}));
+}
+
+TEST_F(MonitorProcess, WatcherThatCannotStartIsReportedThenTheMonitorEnds)
+{
+    json config = json::parse(std::ifstream(dir_ / "device.json"));
+    config["faults"] = {{"CallTicker.exe", {{"CreateThread", "fail"}}}};
+    std::ofstream(dir_ / "device.json") << config.dump();
+
+    const long pid = std::stol(phone_->ok({"run", kMonitor}));
+    const json box = phone_->wait_for("messagebox", [pid](const json& e) { return e["pid"] == pid; });
+    ASSERT_FALSE(box.is_null());
+    EXPECT_EQ(box["text"], "Failed to initialize TAPI.");
+    EXPECT_EQ(box["caption"], "CallTicker");
+    EXPECT_EQ(box["type"], 0x10);
+    EXPECT_TRUE(ExitOf(pid, 0.3).is_null()); // waits for the user
+
+    phone_->ok({"key", "RETURN"});
+    const json exit = ExitOf(pid);
+    ASSERT_FALSE(exit.is_null());
+    EXPECT_EQ(exit["code"], 0);
+    for (const auto& e : phone_->events("playsound"))
+        EXPECT_NE(e["pid"], pid);
 }
 
 TEST_F(MonitorProcess, StartsAndQuitsWithoutAnyLine)

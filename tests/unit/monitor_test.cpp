@@ -9,6 +9,7 @@
 #include <windows.h>
 
 #include "device/clock.h"
+#include "device/device.h"
 #include "kernel/process.h"
 #include "kernel/sync.h"
 #include "monitor.h"
@@ -325,6 +326,22 @@ TEST_F(MonitorOnManualClock, QuitDuringACallPlaysQuitSoundThenEndsTheCall)
     ASSERT_EQ(playbacks.size(), 2u);
     EXPECT_NEAR(playbacks[1].written, quit + kOnOffMs, kSlack);
     EXPECT_EQ(exit_code_, 0);
+}
+
+TEST_F(MonitorOnManualClock, FailedMessageRetrievalIsNeitherDispatchedNorSpunOn)
+{
+    // The first 20 retrievals fail: each is followed by a pause, not by an
+    // immediate retry, and nothing is taken from the empty record.
+    json config = wince::device::config();
+    config["faults"] = {{"*", {{"GetMessageW", 20}}}};
+    wince::device::write_config(config);
+    StartMonitor();
+    AdvanceTo(1000);
+    Post(WM_CALL_CONNECTED);
+    ks::advance(5000);
+    const auto playbacks = Playbacks();
+    ASSERT_EQ(playbacks.size(), 1u);
+    EXPECT_NEAR(playbacks[0].written, kOnOffMs + 20 * 100, kSlack);
 }
 
 TEST_F(MonitorOnManualClock, SecondInstanceEndsAtOnceAndSilently)
