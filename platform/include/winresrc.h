@@ -1,9 +1,8 @@
 /*
  * The constants a resource script uses (window, dialog and control styles,
- * dialog command ids), for the resource compiler.  windows.h includes only
- * this header when RC_INVOKED is defined, because the resource compiler
- * understands #define lines but no C declarations.  The values are those of
- * winuser.h; C and C++ code takes them from there.
+ * dialog command ids): plain #define lines, so that both the resource
+ * compiler (windows.h includes only this header when RC_INVOKED is defined)
+ * and C code (through winuser.h) take them from this one place.
  */
 #ifndef WINCE_WINRESRC_H
 #define WINCE_WINRESRC_H

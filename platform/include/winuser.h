@@ -6,6 +6,7 @@
 #define WINCE_WINUSER_H
 
 #include "windef.h"
+#include "winresrc.h"
 
 typedef LRESULT (CALLBACK *WNDPROC)(HWND, UINT, WPARAM, LPARAM);
 typedef void (CALLBACK *TIMERPROC)(HWND, UINT, UINT_PTR, DWORD);
@@ -95,21 +96,10 @@ typedef struct tagCREATESTRUCTW {
 #define VK_F2 0x71
 #define VK_SHIFT 0x10
 
-/* Class and window styles. */
+/* Class styles; window styles and dialog ids come from winresrc.h. */
 #define CS_VREDRAW 0x0001
 #define CS_HREDRAW 0x0002
 #define CS_DBLCLKS 0x0008
-#define WS_OVERLAPPED 0x00000000L
-#define WS_TABSTOP 0x00010000L
-#define WS_GROUP 0x00020000L
-#define WS_SYSMENU 0x00080000L
-#define WS_VSCROLL 0x00200000L
-#define WS_BORDER 0x00800000L
-#define WS_CAPTION 0x00C00000L
-#define WS_DISABLED 0x08000000L
-#define WS_VISIBLE 0x10000000L
-#define WS_CHILD 0x40000000L
-#define WS_POPUP 0x80000000L
 #define CW_USEDEFAULT ((int)0x80000000)
 
 /* Timer intervals. */
@@ -143,13 +133,6 @@ typedef struct tagCREATESTRUCTW {
 #define MB_ICONASTERISK MB_ICONINFORMATION
 #define MB_SETFOREGROUND 0x00010000L
 #define MB_TOPMOST 0x00040000L
-#define IDOK 1
-#define IDCANCEL 2
-#define IDABORT 3
-#define IDRETRY 4
-#define IDIGNORE 5
-#define IDYES 6
-#define IDNO 7
 
 /* Resource types. */
 #define RT_CURSOR MAKEINTRESOURCEW(1)

@@ -99,6 +99,19 @@ void put(LPDWORD out, uint32_t value)
         *out = value;
 }
 
+// The existing key at `parts` below `from`, if every part exists.
+std::optional<KeyId> find_path(Transaction& transaction, KeyId from, const std::vector<std::wstring_view>& parts)
+{
+    KeyId key = from;
+    for (auto part : parts) {
+        auto child = transaction.find_subkey(key, part);
+        if (!child)
+            return std::nullopt;
+        key = *child;
+    }
+    return key;
+}
+
 void put_time(PFILETIME out, uint64_t ticks)
 {
     if (!out)
@@ -168,15 +181,11 @@ LONG WINAPI RegOpenKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD, REGSAM, PHKEY phkR
         Transaction transaction(Transaction::Mode::read);
         if (!transaction.key_exists(*parent))
             return ERROR_KEY_DELETED;
-        KeyId key = *parent;
-        for (auto part : parts) {
-            auto child = transaction.find_subkey(key, part);
-            if (!child)
-                return ERROR_FILE_NOT_FOUND;
-            key = *child;
-        }
+        const auto key = find_path(transaction, *parent, parts);
+        if (!key)
+            return ERROR_FILE_NOT_FOUND;
         transaction.commit();
-        *phkResult = new_handle(key);
+        *phkResult = new_handle(*key);
         return ERROR_SUCCESS;
     });
 }
@@ -329,16 +338,12 @@ LONG WINAPI RegDeleteKeyW(HKEY hKey, LPCWSTR lpSubKey)
         Transaction transaction(Transaction::Mode::write);
         if (!transaction.key_exists(*parent))
             return ERROR_KEY_DELETED;
-        KeyId key = *parent;
-        for (auto part : parts) {
-            auto child = transaction.find_subkey(key, part);
-            if (!child)
-                return ERROR_FILE_NOT_FOUND;
-            key = *child;
-        }
-        if (key == local_machine_id || key == current_user_id)
+        const auto key = find_path(transaction, *parent, parts);
+        if (!key)
+            return ERROR_FILE_NOT_FOUND;
+        if (*key == local_machine_id || *key == current_user_id)
             return ERROR_ACCESS_DENIED;
-        transaction.delete_tree(key);
+        transaction.delete_tree(*key);
         transaction.commit();
         return ERROR_SUCCESS;
     });

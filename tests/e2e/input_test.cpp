@@ -1,7 +1,6 @@
 // Keys and posted messages between real processes: phone key reaches a
 // program's hidden window while no window is shown, then the message box it
 // opens; phone post reaches windows and every thread of a program.
-#include <sstream>
 
 #include <gtest/gtest.h>
 
@@ -9,19 +8,12 @@
 #include "test_device.h"
 
 using testing_support::Phone;
+using testing_support::started_pid;
 using testing_support::TempDevice;
 
 namespace {
 
 const std::string probe = WINDOW_PROBE;
-
-uint32_t started_pid(const std::string& output)
-{
-    std::istringstream words(output);
-    uint32_t pid = 0;
-    words >> pid;
-    return pid;
-}
 
 auto from(uint32_t pid)
 {

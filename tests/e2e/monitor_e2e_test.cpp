@@ -47,7 +47,7 @@ protected:
     long StartMonitor(bool has_line = true)
     {
         const std::string out = phone_->ok({"run", kMonitor});
-        const long pid = std::stol(out);
+        const long pid = static_cast<long>(testing_support::started_pid(out));
         EXPECT_FALSE(phone_->wait_for("playsound", [pid](const json& e) { return e["pid"] == pid; }).is_null());
         if (has_line) {
             EXPECT_FALSE(phone_->wait_for("line.open", [pid](const json& e) { return e["pid"] == pid; }).is_null());
@@ -76,7 +76,7 @@ protected:
 TEST_F(MonitorProcess, SecondMonitorExitsAtOnceSilently)
 {
     const long first = StartMonitor();
-    const long second = std::stol(phone_->ok({"run", kMonitor}));
+    const long second = static_cast<long>(testing_support::started_pid(phone_->ok({"run", kMonitor})));
     const json exit = ExitOf(second);
     ASSERT_FALSE(exit.is_null());
     EXPECT_EQ(exit["code"], 0);
@@ -187,7 +187,7 @@ TEST_F(MonitorProcess, WatcherThatCannotStartIsReportedThenTheMonitorEnds)
     config["faults"] = {{"CallTicker.exe", {{"CreateThread", "fail"}}}};
     std::ofstream(dir_ / "device.json") << config.dump();
 
-    const long pid = std::stol(phone_->ok({"run", kMonitor}));
+    const long pid = static_cast<long>(testing_support::started_pid(phone_->ok({"run", kMonitor})));
     const json box = phone_->wait_for("messagebox", [pid](const json& e) { return e["pid"] == pid; });
     ASSERT_FALSE(box.is_null());
     EXPECT_EQ(box["text"], "Failed to initialize TAPI.");

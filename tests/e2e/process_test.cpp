@@ -1,7 +1,6 @@
 // Programs on the device as real processes: phone run and ps, waits on
 // processes, exit codes, termination, and the named mutex between programs.
 #include <fstream>
-#include <sstream>
 
 #include <signal.h>
 
@@ -13,19 +12,12 @@
 #include "test_device.h"
 
 using testing_support::Phone;
+using testing_support::started_pid;
 using testing_support::TempDevice;
 
 namespace {
 
 const std::string tiny = TINY_PROGRAM;
-
-uint32_t started_pid(const std::string& output)
-{
-    std::istringstream words(output);
-    uint32_t pid = 0;
-    words >> pid;
-    return pid;
-}
 
 // The exit code the program logged when it ended.
 nlohmann::json exit_of(const Phone& phone, uint32_t pid)

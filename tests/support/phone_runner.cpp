@@ -3,6 +3,7 @@
 #include <array>
 #include <chrono>
 #include <fstream>
+#include <sstream>
 #include <thread>
 
 #include <fcntl.h>
@@ -30,6 +31,14 @@ std::string read_all(int fd)
 }
 
 } // namespace
+
+uint32_t started_pid(const std::string& output)
+{
+    std::istringstream words(output);
+    uint32_t pid = 0;
+    words >> pid;
+    return pid;
+}
 
 CommandResult Phone::run(const std::vector<std::string>& args) const
 {

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <filesystem>
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>
@@ -15,6 +16,9 @@ struct CommandResult {
     std::string output;  // standard output
     std::string errors;  // standard error
 };
+
+// The process id that `phone run` prints first.
+uint32_t started_pid(const std::string& output);
 
 class Phone {
 public:
