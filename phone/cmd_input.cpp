@@ -6,7 +6,7 @@
 
 #include "common.h"
 #include "device/channel.h"
-#include "kernel/process.h"
+#include "kernel/process_table.h"
 #include "user/keys.h"
 #include "user/toplevel.h"
 

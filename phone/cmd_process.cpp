@@ -8,7 +8,7 @@
 
 #include "common.h"
 #include "device/device.h"
-#include "kernel/process.h"
+#include "kernel/process_table.h"
 
 namespace phone {
 namespace {

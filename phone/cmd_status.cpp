@@ -10,7 +10,7 @@
 #include "common.h"
 #include "device/clock.h"
 #include "drivers/power_state.h"
-#include "kernel/process.h"
+#include "kernel/process_table.h"
 #include "tapi/names.h"
 #include "tapi/radio.h"
 

@@ -8,7 +8,7 @@
 
 #include "device/device.h"
 #include "device/eventlog.h"
-#include "kernel/process.h"
+#include "kernel/process_table.h"
 #include "kernel/sync.h"
 #include "resources/module.h"
 

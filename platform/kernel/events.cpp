@@ -202,7 +202,7 @@ std::shared_ptr<Event> find_event(HANDLE handle) { return find_handle_as<Event>(
 } // namespace wince::kernel
 
 using namespace wince;
-using wince::kernel::fail;
+using wince::fail;
 
 extern "C" HANDLE WINAPI CreateEventW(LPSECURITY_ATTRIBUTES, BOOL bManualReset, BOOL bInitialState, LPCWSTR lpName)
 {

@@ -70,7 +70,7 @@ extern "C" BOOL WINAPI CloseHandle(HANDLE hObject)
         auto& entries = kernel::table().entries;
         auto found = entries.find(reinterpret_cast<uintptr_t>(hObject));
         if (found == entries.end())
-            return kernel::fail(ERROR_INVALID_HANDLE, FALSE);
+            return fail(ERROR_INVALID_HANDLE, FALSE);
         closed = std::move(found->second);
         entries.erase(found);
     }
@@ -84,7 +84,7 @@ extern "C" DWORD WINAPI WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds
     auto held = sync::lock();
     std::shared_ptr<kernel::Object> object = kernel::find_handle(hHandle);
     if (!object)
-        return kernel::fail(ERROR_INVALID_HANDLE, WAIT_FAILED);
+        return fail(ERROR_INVALID_HANDLE, WAIT_FAILED);
     kernel::WaitScope scope(*object);
     if (dwMilliseconds != 0 && !object->satisfied(scope.mark()))
         object->prepare_to_block();

@@ -7,6 +7,8 @@
 
 #include <windows.h>
 
+#include "crt/errors.h"
+
 namespace wince::kernel {
 
 // Something a thread can wait for.  All members run with the kernel lock held.
@@ -40,14 +42,6 @@ template <class T>
 std::shared_ptr<T> find_handle_as(HANDLE handle)
 {
     return std::dynamic_pointer_cast<T>(find_handle(handle));
-}
-
-// SetLastError(code) and returns `result`, for one-line failure exits.
-template <class R>
-R fail(DWORD code, R result)
-{
-    SetLastError(code);
-    return result;
 }
 
 } // namespace wince::kernel

@@ -15,7 +15,7 @@
 #include "device/device.h"
 #include "device/eventlog.h"
 #include "kernel/objects.h"
-#include "kernel/process.h"
+#include "kernel/process_table.h"
 #include "kernel/sync.h"
 
 namespace wince::kernel {
@@ -81,7 +81,7 @@ void run(const std::shared_ptr<Thread>& thread)
 } // namespace wince::kernel
 
 using namespace wince;
-using wince::kernel::fail;
+using wince::fail;
 
 extern "C" HANDLE WINAPI CreateThread(LPSECURITY_ATTRIBUTES, SIZE_T, LPTHREAD_START_ROUTINE lpStartAddress,
                                       LPVOID lpParameter, DWORD dwCreationFlags, LPDWORD lpThreadId)

@@ -1,14 +1,16 @@
 // Resource modules: the program's embedded .res image and images loaded by
-// tests, FindResourceW, LoadResource, LockResource, SizeofResource and
-// GetModuleHandleW.  Leaves out: DLLs, LoadLibrary, resource updates and
+// tests, FindResourceW, LoadResource, LockResource, SizeofResource, and the
+// program as a module: GetModuleHandleW and GetModuleFileNameW.  Leaves out: DLLs, LoadLibrary, resource updates and
 // freeing (a module lives as long as the process, as a program's own does).
 #include "resources/module.h"
 
 #include <algorithm>
+#include <cwchar>
 #include <fstream>
 #include <iterator>
 #include <memory>
 
+#include "crt/errors.h"
 #include "device/device.h"
 #include "resources/image.h"
 
@@ -168,6 +170,25 @@ HMODULE WINAPI GetModuleHandleW(LPCWSTR lpModuleName)
         return program_module();
     SetLastError(ERROR_MOD_NOT_FOUND);
     return nullptr;
+}
+
+DWORD WINAPI GetModuleFileNameW(HMODULE hModule, LPWSTR lpFilename, DWORD nSize)
+{
+    if (!lpFilename || nSize == 0)
+        return wince::fail(ERROR_INVALID_PARAMETER, DWORD(0));
+    if (hModule && hModule != program_module())
+        return wince::fail(ERROR_INVALID_HANDLE, DWORD(0));
+    const std::wstring path = wince::device::device_path(wince::device::program_path());
+    if (path.size() >= nSize) {
+        // Truncated and terminated, as Windows does it.
+        std::wmemcpy(lpFilename, path.data(), nSize - 1);
+        lpFilename[nSize - 1] = L'\0';
+        SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return nSize;
+    }
+    std::wmemcpy(lpFilename, path.data(), path.size());
+    lpFilename[path.size()] = L'\0';
+    return static_cast<DWORD>(path.size());
 }
 
 } // extern "C"

@@ -9,7 +9,7 @@
 #include <mutex>
 
 #include "device/device.h"
-#include "kernel/process.h"
+#include "kernel/process_table.h"
 #include "kernel/sync.h"
 #include "state.h"
 

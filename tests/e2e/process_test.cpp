@@ -7,7 +7,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
-#include "kernel/process.h"
+#include "kernel/process_table.h"
 #include "phone_runner.h"
 #include "test_device.h"
 

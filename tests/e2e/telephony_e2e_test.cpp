@@ -9,7 +9,7 @@
 #include <tapi.h>
 
 #include "device/device.h"
-#include "kernel/process.h"
+#include "kernel/process_table.h"
 #include "phone_runner.h"
 #include "test_device.h"
 

@@ -14,7 +14,7 @@
 #include "device/channel.h"
 #include "device/clock.h"
 #include "device/device.h"
-#include "kernel/process.h"
+#include "kernel/process_table.h"
 #include "kernel/sync.h"
 #include "test_device.h"
 

@@ -10,7 +10,7 @@
 
 #include "device/clock.h"
 #include "device/device.h"
-#include "kernel/process.h"
+#include "kernel/process_table.h"
 #include "kernel/sync.h"
 #include "monitor.h"
 #include "resources/module.h"

@@ -8,7 +8,7 @@
 #include <tapi.h>
 
 #include "device/clock.h"
-#include "kernel/process.h"
+#include "kernel/process_table.h"
 #include "kernel/sync.h"
 #include "monitor.h"
 #include "tapi/radio.h"

@@ -1,5 +1,5 @@
 // Other processes of the device as kernel objects (OpenProcess, waits,
-// exit codes, TerminateProcess) and the program's own file name.  A process
+// exit codes, TerminateProcess).  A process
 // handle watches its process through a pidfd: a helper host thread blocks in
 // poll() until the process ends and then wakes the kernel's waiters, so a
 // wait on a process is an ordinary device-clock wait.  Leaves out
@@ -18,9 +18,8 @@
 #include "device/device.h"
 #include "device/eventlog.h"
 #include "kernel/objects.h"
-#include "kernel/process.h"
+#include "kernel/process_table.h"
 #include "kernel/sync.h"
-#include "resources/module.h"
 
 namespace wince::kernel {
 namespace {
@@ -107,7 +106,7 @@ int open_pidfd(uint32_t pid) { return static_cast<int>(::syscall(SYS_pidfd_open,
 } // namespace wince::kernel
 
 using namespace wince;
-using wince::kernel::fail;
+using wince::fail;
 
 extern "C" HANDLE WINAPI OpenProcess(DWORD, BOOL, DWORD IDProcess)
 {
@@ -171,23 +170,4 @@ extern "C" BOOL WINAPI TerminateProcess(HANDLE hProcess, UINT uExitCode)
     // The killed process cannot log its own end; it is logged for it.
     eventlog::write("process.exit", {{"pid", pid}, {"exe", info ? info->exe : std::string()}, {"code", uExitCode}});
     return TRUE;
-}
-
-extern "C" DWORD WINAPI GetModuleFileNameW(HMODULE hModule, LPWSTR lpFilename, DWORD nSize)
-{
-    if (!lpFilename || nSize == 0)
-        return fail(ERROR_INVALID_PARAMETER, DWORD(0));
-    if (hModule && hModule != reinterpret_cast<HMODULE>(resources::program_module()))
-        return fail(ERROR_INVALID_HANDLE, DWORD(0));
-    const std::wstring path = device::device_path(device::program_path());
-    if (path.size() >= nSize) {
-        // Truncated and terminated, as Windows does it.
-        std::wmemcpy(lpFilename, path.data(), nSize - 1);
-        lpFilename[nSize - 1] = L'\0';
-        SetLastError(ERROR_INSUFFICIENT_BUFFER);
-        return nSize;
-    }
-    std::wmemcpy(lpFilename, path.data(), path.size());
-    lpFilename[path.size()] = L'\0';
-    return static_cast<DWORD>(path.size());
 }

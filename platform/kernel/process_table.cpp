@@ -6,7 +6,7 @@
 // are kept beside the table in run/proc/<pid>.exit for other processes to
 // read.  Leaves out what the programs never use: priorities, process
 // inheritance, environment blocks, the process heap.
-#include "process.h"
+#include "process_table.h"
 
 #include <algorithm>
 #include <cerrno>
