@@ -18,7 +18,7 @@
 #include "audio/wave_image.h"
 #include "device/clock.h"
 #include "device/device.h"
-#include "drivers/run_state.h"
+#include "device/run_state.h"
 
 namespace wince::audio {
 namespace {

@@ -7,7 +7,7 @@
 #include <nled.h>
 
 #include "device/eventlog.h"
-#include "drivers/run_state.h"
+#include "device/run_state.h"
 
 namespace wince::drivers {
 namespace {

@@ -14,7 +14,7 @@
 #include "device/device.h"
 #include "device/eventlog.h"
 #include "drivers/power_state.h"
-#include "drivers/run_state.h"
+#include "device/run_state.h"
 
 namespace wince::drivers {
 

@@ -16,7 +16,7 @@
 #include "device/channel.h"
 #include "device/device.h"
 #include "device/eventlog.h"
-#include "drivers/run_state.h"
+#include "device/run_state.h"
 #include "tapi/delivery.h"
 #include "tapi/names.h"
 
