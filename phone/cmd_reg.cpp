@@ -1,7 +1,5 @@
 // phone reg: the device's registry with reg.exe's syntax and output, and
-// REGEDIT4 files for export and import.  Files are written in UTF-8; string,
-// multi-string and other data that a quoted string cannot carry exactly go
-// out as hex of the stored bytes, so an export imports back to the same hive.
+// REGEDIT4 files (regedit4.h) for export and import.
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
@@ -16,9 +14,11 @@
 #include <windows.h>
 
 #include "common.h"
+#include "reg_keys.h"
+#include "regedit4.h"
 #include "device/device.h"
 #include "registry/hive.h"
-#include "registry/registry.h"
+#include "registry/value_data.h"
 
 namespace phone {
 namespace {
@@ -27,123 +27,6 @@ namespace device = wince::device;
 namespace registry = wince::registry;
 
 using Bytes = std::vector<unsigned char>;
-
-const char* const not_found = "ERROR: The system was unable to find the specified registry key or value.";
-
-std::string upper(std::string text)
-{
-    for (char& c : text)
-        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    return text;
-}
-
-// ---- keys -----------------------------------------------------------------
-
-struct KeyName {
-    HKEY root;
-    std::string root_name; // the long form, as reg.exe prints it
-    std::wstring path;     // below the root, may be empty
-
-    std::string full() const
-    {
-        return path.empty() ? root_name : root_name + "\\" + device::narrow(path);
-    }
-};
-
-KeyName parse_key(const std::string& text)
-{
-    const size_t slash = text.find('\\');
-    const std::string root = upper(text.substr(0, slash));
-    std::string rest = slash == std::string::npos ? "" : text.substr(slash + 1);
-    while (!rest.empty() && rest.back() == '\\')
-        rest.pop_back();
-    if (root == "HKLM" || root == "HKEY_LOCAL_MACHINE")
-        return {HKEY_LOCAL_MACHINE, "HKEY_LOCAL_MACHINE", device::widen(rest)};
-    if (root == "HKCU" || root == "HKEY_CURRENT_USER")
-        return {HKEY_CURRENT_USER, "HKEY_CURRENT_USER", device::widen(rest)};
-    throw Failure("ERROR: Invalid key name '" + text + "' (the device has HKLM and HKCU).");
-}
-
-// An open key, closed when it goes.
-class Key {
-public:
-    Key() = default;
-    explicit Key(HKEY handle) : handle_(handle) {}
-    Key(Key&& other) noexcept : handle_(std::exchange(other.handle_, nullptr)) {}
-    Key& operator=(Key&& other) noexcept
-    {
-        if (this != &other) {
-            close();
-            handle_ = std::exchange(other.handle_, nullptr);
-        }
-        return *this;
-    }
-    ~Key() { close(); }
-    HKEY get() const { return handle_; }
-
-private:
-    void close()
-    {
-        if (handle_)
-            RegCloseKey(handle_);
-        handle_ = nullptr;
-    }
-    HKEY handle_ = nullptr;
-};
-
-Key open_key(const KeyName& name)
-{
-    HKEY handle = nullptr;
-    if (RegOpenKeyExW(name.root, name.path.c_str(), 0, KEY_ALL_ACCESS, &handle) != ERROR_SUCCESS)
-        throw Failure(not_found);
-    return Key(handle);
-}
-
-Key create_key(HKEY root, const std::wstring& path)
-{
-    HKEY handle = nullptr;
-    DWORD disposition = 0;
-    const LONG result =
-        RegCreateKeyExW(root, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &handle, &disposition);
-    if (result != ERROR_SUCCESS)
-        throw Failure("ERROR: cannot create key \\" + device::narrow(path) + " (error " + std::to_string(result) + ")");
-    return Key(handle);
-}
-
-std::vector<std::wstring> subkeys_of(HKEY key)
-{
-    std::vector<std::wstring> names;
-    wchar_t name[256];
-    for (DWORD i = 0;; ++i) {
-        DWORD cch = 256;
-        if (RegEnumKeyExW(key, i, name, &cch, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
-            break;
-        names.emplace_back(name, cch);
-    }
-    return names;
-}
-
-std::vector<registry::Value> values_of(HKEY key)
-{
-    std::vector<registry::Value> values;
-    DWORD max_name = 0, max_data = 0;
-    RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &max_name, &max_data,
-                     nullptr, nullptr);
-    std::vector<wchar_t> name(max_name + 1);
-    for (DWORD i = 0;; ++i) {
-        registry::Value value;
-        DWORD cch = static_cast<DWORD>(name.size());
-        value.data.resize(std::max<DWORD>(max_data, 1));
-        DWORD size = static_cast<DWORD>(value.data.size());
-        if (RegEnumValueW(key, i, name.data(), &cch, nullptr, &value.type, value.data.data(), &size) !=
-            ERROR_SUCCESS)
-            break;
-        value.name.assign(name.data(), cch);
-        value.data.resize(size);
-        values.push_back(std::move(value));
-    }
-    return values;
-}
 
 // ---- reg.exe arguments ----------------------------------------------------
 
@@ -258,18 +141,12 @@ std::string display(const registry::Value& value)
     return hex_upper(d);
 }
 
-Bytes parse_hex_digits(const std::string& text)
+Bytes binary_data(const std::string& text)
 {
-    std::string digits;
-    for (char c : text)
-        if (!std::isspace(static_cast<unsigned char>(c)) && c != ',')
-            digits += c;
-    if (digits.size() % 2 || !std::all_of(digits.begin(), digits.end(), [](char c) { return std::isxdigit(static_cast<unsigned char>(c)); }))
+    auto bytes = parse_hex_bytes(text);
+    if (!bytes)
         throw Failure("ERROR: Invalid binary data '" + text + "'");
-    Bytes bytes;
-    for (size_t i = 0; i < digits.size(); i += 2)
-        bytes.push_back(static_cast<unsigned char>(std::stoul(digits.substr(i, 2), nullptr, 16)));
-    return bytes;
+    return *bytes;
 }
 
 std::vector<std::wstring> split(const std::string& text, const std::string& separator)
@@ -315,7 +192,7 @@ Bytes data_for(uint32_t type, const std::string& text, const std::string& separa
         return bytes;
     }
     default:
-        return parse_hex_digits(text);
+        return binary_data(text);
     }
 }
 
@@ -362,7 +239,7 @@ void reg_query(const std::vector<std::string>& args)
                 return;
             }
         }
-        throw Failure(not_found);
+        throw Failure(key_not_found);
     }
     std::printf("\n");
     query_tree(key.get(), name.full(), a.recurse);
@@ -404,7 +281,7 @@ void reg_delete(const std::vector<std::string>& args)
         if (!a.force && !confirm("Delete the registry value " + shown))
             throw Failure("The operation was cancelled by the user.");
         if (RegDeleteValueW(key.get(), value_name.c_str()) != ERROR_SUCCESS)
-            throw Failure(not_found);
+            throw Failure(key_not_found);
     } else if (a.all_values) {
         if (!a.force && !confirm("Delete all values under the registry key " + name.full()))
             throw Failure("The operation was cancelled by the user.");
@@ -422,76 +299,13 @@ void reg_delete(const std::vector<std::string>& args)
     std::printf("The operation completed successfully.\n");
 }
 
-// ---- REGEDIT4 export ------------------------------------------------------
-
-std::string quoted(const std::string& text)
-{
-    std::string out = "\"";
-    for (char c : text) {
-        if (c == '\\' || c == '"')
-            out += '\\';
-        out += c;
-    }
-    return out + "\"";
-}
-
-// Hex data as regedit writes it: comma-separated bytes, lines wrapped
-// before 80 columns with a backslash.
-std::string hex_data(const std::string& prefix, const Bytes& data)
-{
-    std::string out = prefix;
-    size_t line_start = 0;
-    char two[3];
-    for (size_t i = 0; i < data.size(); ++i) {
-        std::snprintf(two, sizeof two, "%02x", data[i]);
-        out += two;
-        if (i + 1 < data.size()) {
-            out += ',';
-            if (out.size() - line_start > 75) {
-                out += "\\\n  ";
-                line_start = out.size() - 2;
-            }
-        }
-    }
-    return out;
-}
-
-bool plain_string(const Bytes& data)
-{
-    const auto strings = registry::strings_of(data);
-    if (strings.size() != 1 || registry::string_bytes(strings[0]) != data)
-        return false;
-    return std::none_of(strings[0].begin(), strings[0].end(), [](wchar_t c) { return c < 0x20; });
-}
-
-std::string export_value(const registry::Value& value)
-{
-    const std::string name = value.name.empty() ? "@" : quoted(device::narrow(value.name));
-    if (value.type == REG_SZ && plain_string(value.data))
-        return name + "=" + quoted(device::narrow(registry::strings_of(value.data)[0]));
-    if (value.type == REG_DWORD && value.data.size() == 4) {
-        uint32_t n;
-        std::memcpy(&n, value.data.data(), 4);
-        char text[16];
-        std::snprintf(text, sizeof text, "%08x", n);
-        return name + "=dword:" + text;
-    }
-    if (value.type == REG_BINARY)
-        return hex_data(name + "=hex:", value.data);
-    char type[16];
-    std::snprintf(type, sizeof type, "%x", value.type);
-    return hex_data(name + "=hex(" + type + "):", value.data);
-}
+// ---- REGEDIT4 export and import -------------------------------------------
 
 void export_tree(std::ostream& out, HKEY key, const std::string& path, bool always_header)
 {
     const auto values = values_of(key);
-    if (always_header || !values.empty()) {
-        out << "[" << path << "]\n";
-        for (const auto& value : values)
-            out << export_value(value) << "\n";
-        out << "\n";
-    }
+    if (always_header || !values.empty())
+        out << regedit4::format_section(path, values);
     for (const auto& sub : subkeys_of(key)) {
         HKEY child = nullptr;
         if (RegOpenKeyExW(key, sub.c_str(), 0, KEY_READ, &child) != ERROR_SUCCESS)
@@ -504,7 +318,7 @@ void export_tree(std::ostream& out, HKEY key, const std::string& path, bool alwa
 void reg_export(const std::string& file, const std::string& key_text)
 {
     std::ostringstream out;
-    out << "REGEDIT4\n\n";
+    out << regedit4::header << "\n\n";
     if (key_text.empty()) {
         for (const auto& root : {parse_key("HKLM"), parse_key("HKCU")})
             export_tree(out, root.root, root.root_name, false);
@@ -520,108 +334,21 @@ void reg_export(const std::string& file, const std::string& key_text)
     std::printf("The operation completed successfully.\n");
 }
 
-// ---- REGEDIT4 import ------------------------------------------------------
-
-struct ImportError : Failure {
-    ImportError(size_t line, const std::string& what)
-        : Failure("ERROR: line " + std::to_string(line) + ": " + what)
-    {
-    }
-};
-
-// A quoted string at `at` with \\ and \" escapes; moves `at` past it.
-std::string unquote(const std::string& line, size_t& at, size_t line_no)
+void import_value(HKEY key, const regedit4::ValueLine& line)
 {
-    if (at >= line.size() || line[at] != '"')
-        throw ImportError(line_no, "expected a quoted string");
-    std::string text;
-    for (++at; at < line.size(); ++at) {
-        if (line[at] == '\\' && at + 1 < line.size())
-            text += line[++at];
-        else if (line[at] == '"')
-            return ++at, text;
-        else
-            text += line[at];
-    }
-    throw ImportError(line_no, "unterminated string");
-}
-
-void import_value(HKEY key, const std::string& line, size_t line_no)
-{
-    size_t at = 0;
-    std::wstring name;
-    if (line[0] == '@')
-        at = 1;
-    else
-        name = device::widen(unquote(line, at, line_no));
-    if (at >= line.size() || line[at] != '=')
-        throw ImportError(line_no, "expected '=' after the value name");
-    const std::string data = line.substr(at + 1);
+    const auto& value = line.value;
     LONG result;
-    if (data == "-") {
-        result = RegDeleteValueW(key, name.c_str());
+    if (line.remove) {
+        result = RegDeleteValueW(key, value.name.c_str());
         if (result == ERROR_FILE_NOT_FOUND)
             result = ERROR_SUCCESS;
     } else {
-        uint32_t type;
-        Bytes bytes;
-        if (!data.empty() && data[0] == '"') {
-            size_t s = 0;
-            type = REG_SZ;
-            bytes = registry::string_bytes(device::widen(unquote(data, s, line_no)));
-        } else if (data.rfind("dword:", 0) == 0) {
-            type = REG_DWORD;
-            const std::string digits = data.substr(6);
-            if (digits.empty() || digits.size() > 8 ||
-                !std::all_of(digits.begin(), digits.end(), [](char c) { return std::isxdigit(static_cast<unsigned char>(c)); }))
-                throw ImportError(line_no, "bad dword '" + digits + "'");
-            const uint32_t n = static_cast<uint32_t>(std::stoul(digits, nullptr, 16));
-            bytes.resize(4);
-            std::memcpy(bytes.data(), &n, 4);
-        } else if (data.rfind("hex:", 0) == 0) {
-            type = REG_BINARY;
-            bytes = parse_hex_digits(data.substr(4));
-        } else if (data.rfind("hex(", 0) == 0 && data.find("):") != std::string::npos) {
-            const size_t close = data.find("):");
-            try {
-                type = static_cast<uint32_t>(std::stoul(data.substr(4, close - 4), nullptr, 16));
-            } catch (const std::exception&) {
-                throw ImportError(line_no, "bad type in '" + data.substr(0, close + 2) + "'");
-            }
-            bytes = parse_hex_digits(data.substr(close + 2));
-        } else {
-            throw ImportError(line_no, "cannot read the data '" + data + "'");
-        }
-        result = RegSetValueExW(key, name.c_str(), 0, type, bytes.data(), static_cast<DWORD>(bytes.size()));
+        result = RegSetValueExW(key, value.name.c_str(), 0, value.type, value.data.data(),
+                                static_cast<DWORD>(value.data.size()));
     }
     if (result != ERROR_SUCCESS)
-        throw ImportError(line_no, "cannot set the value (error " + std::to_string(result) + ")");
-}
-
-// Logical lines: hex data continued with a trailing backslash is joined.
-std::vector<std::pair<size_t, std::string>> logical_lines(std::istream& in)
-{
-    std::vector<std::pair<size_t, std::string>> lines;
-    std::string raw;
-    size_t number = 0;
-    bool continuing = false;
-    while (std::getline(in, raw)) {
-        ++number;
-        while (!raw.empty() && (raw.back() == '\r' || raw.back() == ' ' || raw.back() == '\t'))
-            raw.pop_back();
-        std::string text = raw;
-        if (continuing) {
-            text.erase(0, text.find_first_not_of(" \t"));
-            lines.back().second += text;
-        } else {
-            lines.emplace_back(number, text);
-        }
-        continuing = !lines.back().second.empty() && lines.back().second.back() == '\\' &&
-                     lines.back().second.find("=hex") != std::string::npos;
-        if (continuing)
-            lines.back().second.pop_back();
-    }
-    return lines;
+        throw Failure("ERROR: line " + std::to_string(line.line) + ": cannot set the value (error " +
+                      std::to_string(result) + ")");
 }
 
 void reg_import(const std::string& file)
@@ -629,39 +356,24 @@ void reg_import(const std::string& file)
     std::ifstream in(file, std::ios::binary);
     if (!in)
         throw Failure("ERROR: cannot read " + file);
-    auto lines = logical_lines(in);
-    auto first = std::find_if(lines.begin(), lines.end(), [](const auto& l) { return !l.second.empty(); });
-    if (first == lines.end())
-        throw Failure("ERROR: " + file + " is empty");
-    std::string header = first->second;
-    if (header.rfind("\xEF\xBB\xBF", 0) == 0)
-        header.erase(0, 3);
-    if (header != "REGEDIT4")
-        throw Failure("ERROR: " + file + " is not a REGEDIT4 file");
-
-    Key current;
-    for (auto it = std::next(first); it != lines.end(); ++it) {
-        const auto& [number, line] = *it;
-        if (line.empty() || line[0] == ';')
-            continue;
-        if (line[0] == '[') {
-            if (line.back() != ']')
-                throw ImportError(number, "unterminated key name");
-            std::string path = line.substr(1, line.size() - 2);
-            current = Key();
-            if (!path.empty() && path[0] == '-') {
-                const KeyName name = parse_key(path.substr(1));
-                if (!name.path.empty())
-                    RegDeleteKeyW(name.root, name.path.c_str());
-                continue;
-            }
-            const KeyName name = parse_key(path);
-            current = create_key(name.root, name.path);
+    const auto sections = regedit4::parse(in, file);
+    // Every key name is checked before anything changes.
+    std::vector<KeyName> keys;
+    for (const auto& section : sections) {
+        auto name = key_name(section.key);
+        if (!name)
+            throw Failure("ERROR: line " + std::to_string(section.line) + ": " + invalid_key(section.key));
+        keys.push_back(*name);
+    }
+    for (size_t i = 0; i < sections.size(); ++i) {
+        if (sections[i].remove) {
+            if (!keys[i].path.empty())
+                RegDeleteKeyW(keys[i].root, keys[i].path.c_str());
             continue;
         }
-        if (!current.get())
-            throw ImportError(number, "a value outside any key");
-        import_value(current.get(), line, number);
+        Key key = create_key(keys[i].root, keys[i].path);
+        for (const auto& line : sections[i].values)
+            import_value(key.get(), line);
     }
     std::printf("The operation completed successfully.\n");
 }

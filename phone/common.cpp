@@ -1,7 +1,14 @@
+// Argument parsing shared by the phone tool's commands: numbers, hex bytes
+// and window messages by name.
 #include "common.h"
 
+#include <algorithm>
 #include <cctype>
 #include <map>
+
+#include <windows.h>
+
+#include "monitor_messages.h"
 
 namespace phone {
 
@@ -21,14 +28,36 @@ uint64_t parse_number(const std::string& text, const std::string& what)
     }
 }
 
+std::string upper(std::string text)
+{
+    for (char& c : text)
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return text;
+}
+
+std::optional<std::vector<unsigned char>> parse_hex_bytes(const std::string& text)
+{
+    std::string digits;
+    for (char c : text)
+        if (!std::isspace(static_cast<unsigned char>(c)) && c != ',')
+            digits += c;
+    if (digits.size() % 2 ||
+        !std::all_of(digits.begin(), digits.end(), [](char c) { return std::isxdigit(static_cast<unsigned char>(c)); }))
+        return std::nullopt;
+    std::vector<unsigned char> bytes;
+    for (size_t i = 0; i < digits.size(); i += 2)
+        bytes.push_back(static_cast<unsigned char>(std::stoul(digits.substr(i, 2), nullptr, 16)));
+    return bytes;
+}
+
 uint32_t parse_message(const std::string& text)
 {
     static const std::map<std::string, uint32_t> names = {
         {"WM_NULL", 0x0000},        {"WM_CREATE", 0x0001},   {"WM_DESTROY", 0x0002},
         {"WM_CLOSE", 0x0010},       {"WM_QUIT", 0x0012},     {"WM_KEYDOWN", 0x0100},
         {"WM_KEYUP", 0x0101},       {"WM_CHAR", 0x0102},     {"WM_COMMAND", 0x0111},
-        {"WM_TIMER", 0x0113},       {"WM_USER", 0x0400},     {"WM_CALL_CONNECTED", 0x0401},
-        {"WM_CALL_ENDED", 0x0402},  {"WM_MONITOR_QUIT", 0x0403},
+        {"WM_TIMER", 0x0113},       {"WM_USER", 0x0400},     {"WM_CALL_CONNECTED", WM_CALL_CONNECTED},
+        {"WM_CALL_ENDED", WM_CALL_ENDED},  {"WM_MONITOR_QUIT", WM_MONITOR_QUIT},
     };
     if (!text.empty() && std::isdigit(static_cast<unsigned char>(text[0])))
         return static_cast<uint32_t>(parse_number(text, "message"));

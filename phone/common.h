@@ -3,7 +3,9 @@
 
 #include <cstdint>
 #include <stdexcept>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include <CLI/CLI.hpp>
 
@@ -16,6 +18,13 @@ struct Failure : std::runtime_error {
 
 // Decimal or 0x-hexadecimal; throws Failure naming `what` otherwise.
 uint64_t parse_number(const std::string& text, const std::string& what);
+
+// ASCII letters in upper case ("hklm" -> "HKLM").
+std::string upper(std::string text);
+
+// Bytes written as hex digits in pairs, optionally separated by commas and
+// white space ("01,ff", "01 FF"); none when the text is anything else.
+std::optional<std::vector<unsigned char>> parse_hex_bytes(const std::string& text);
 
 // A window message by number or by name ("WM_QUIT", "WM_MONITOR_QUIT").
 uint32_t parse_message(const std::string& text);

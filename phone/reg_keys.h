@@ -1,0 +1,59 @@
+// Registry keys as `phone reg` names and walks them: "HKLM\Software\X"
+// parsed into a root and a path, key handles closed when they go, and the
+// subkeys and values of an open key.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include <windows.h>
+
+#include "registry/hive.h"
+
+namespace phone {
+
+// reg.exe's message for a key or value that is not there.
+inline constexpr const char* key_not_found =
+    "ERROR: The system was unable to find the specified registry key or value.";
+
+struct KeyName {
+    HKEY root;
+    std::string root_name; // the long form, as reg.exe prints it
+    std::wstring path;     // below the root, may be empty
+
+    std::string full() const;
+};
+
+// HKLM / HKEY_LOCAL_MACHINE / HKCU / HKEY_CURRENT_USER, in any case, then
+// an optional path; trailing backslashes are dropped.  None for other roots.
+std::optional<KeyName> key_name(const std::string& text);
+// What to say of a key name that key_name refuses.
+std::string invalid_key(const std::string& text);
+// key_name, throwing Failure for a name it refuses.
+KeyName parse_key(const std::string& text);
+
+// An open key, closed when it goes.
+class Key {
+public:
+    Key() = default;
+    explicit Key(HKEY handle) : handle_(handle) {}
+    Key(Key&& other) noexcept : handle_(std::exchange(other.handle_, nullptr)) {}
+    Key& operator=(Key&& other) noexcept;
+    ~Key() { close(); }
+    HKEY get() const { return handle_; }
+
+private:
+    void close();
+    HKEY handle_ = nullptr;
+};
+
+// Both throw Failure: key_not_found / the registry's error.
+Key open_key(const KeyName& name);
+Key create_key(HKEY root, const std::wstring& path);
+
+std::vector<std::wstring> subkeys_of(HKEY key);
+std::vector<wince::registry::Value> values_of(HKEY key);
+
+} // namespace phone
