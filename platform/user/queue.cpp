@@ -7,15 +7,13 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cwctype>
-
-#include <unistd.h>
 
 #include "device/channel.h"
 #include "device/clock.h"
 #include "device/device.h"
 #include "device/eventlog.h"
-#include "kernel/process.h"
+#include "kernel/process_table.h"
+#include "crt/errors.h"
 #include "kernel/sync.h"
 #include "state.h"
 #include "toplevel.h"
@@ -23,7 +21,6 @@
 
 namespace wince::user {
 namespace {
-
 
 const HWND thread_messages_only = reinterpret_cast<HWND>(static_cast<intptr_t>(-1));
 
@@ -246,11 +243,8 @@ BOOL get_or_peek(LPMSG out, HWND hwnd, UINT first, UINT last, bool wait, bool re
 {
     auto held = sync::lock();
     Queue& queue = own_queue();
-    if (!valid_filter_window(hwnd)) {
-        held.unlock();
-        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-        return wait ? -1 : FALSE;
-    }
+    if (!valid_filter_window(hwnd))
+        return fail(ERROR_INVALID_WINDOW_HANDLE, wait ? -1 : FALSE);
     const Filter filter{hwnd, first, last};
     for (;;) {
         if (run_sent_messages(queue, held))
@@ -263,11 +257,8 @@ BOOL get_or_peek(LPMSG out, HWND hwnd, UINT first, UINT last, bool wait, bool re
         }
         if (!wait)
             return FALSE;
-        if (filter_window_gone(filter)) {
-            held.unlock();
-            SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-            return -1;
-        }
+        if (filter_window_gone(filter))
+            return fail(ERROR_INVALID_WINDOW_HANDLE, -1);
         sync::wait_until(held, next_timer_due(queue, filter), [&] {
             return !queue.sent.empty() || message_ready(queue, filter) || filter_window_gone(filter);
         });
@@ -275,34 +266,6 @@ BOOL get_or_peek(LPMSG out, HWND hwnd, UINT first, UINT last, bool wait, bool re
 }
 
 } // namespace
-
-bool CaseInsensitiveLess::operator()(const std::wstring& a, const std::wstring& b) const
-{
-    return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(), [](wchar_t x, wchar_t y) {
-        return std::towlower(static_cast<wint_t>(x)) < std::towlower(static_cast<wint_t>(y));
-    });
-}
-
-State& state()
-{
-    // Never destroyed: threads may still leave after static teardown began.
-    static State* instance = new State;
-    return *instance;
-}
-
-Window* find_window(HWND hwnd)
-{
-    auto& windows = state().windows;
-    auto found = windows.find(hwnd);
-    return found == windows.end() ? nullptr : &found->second;
-}
-
-Queue* queue_of(uint32_t tid)
-{
-    auto& queues = state().queues;
-    auto found = queues.find(tid);
-    return found == queues.end() ? nullptr : &found->second;
-}
 
 Queue& own_queue()
 {
@@ -320,16 +283,6 @@ void post_locked(Queue& queue, HWND hwnd, UINT message, WPARAM wparam, LPARAM lp
     queue.posted.push_back(PostedMessage{hwnd, message, wparam, lparam, message_time()});
     sync::wake_all();
 }
-
-uint32_t current_tid() { return static_cast<uint32_t>(::gettid()); }
-uint32_t current_pid() { return static_cast<uint32_t>(::getpid()); }
-
-HWND make_hwnd(uint32_t pid, uint64_t serial) { return hwnd_from_value((uint64_t{pid} << 32) | (serial << 2)); }
-uint64_t hwnd_value(HWND hwnd) { return static_cast<uint64_t>(reinterpret_cast<uintptr_t>(hwnd)); }
-uint32_t hwnd_pid(HWND hwnd) { return static_cast<uint32_t>(hwnd_value(hwnd) >> 32); }
-HWND hwnd_from_value(uint64_t value) { return reinterpret_cast<HWND>(static_cast<uintptr_t>(value)); }
-
-std::string narrow(const std::wstring& text) { return device::narrow(text); }
 
 bool deliver_thread_message(uint32_t tid, UINT msg, WPARAM wparam, LPARAM lparam)
 {
@@ -353,23 +306,17 @@ using namespace wince::user;
 
 BOOL WINAPI GetMessageW(LPMSG lpMsg, HWND hWnd, UINT wMsgFilterMin, UINT wMsgFilterMax)
 {
-    if (lpMsg == nullptr) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return -1;
-    }
-    if (device::inject_fault("GetMessageW")) {
-        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-        return -1;
-    }
+    if (lpMsg == nullptr)
+        return fail(ERROR_INVALID_PARAMETER, -1);
+    if (device::inject_fault("GetMessageW"))
+        return fail(ERROR_NOT_ENOUGH_MEMORY, -1);
     return get_or_peek(lpMsg, hWnd, wMsgFilterMin, wMsgFilterMax, true, true);
 }
 
 BOOL WINAPI PeekMessageW(LPMSG lpMsg, HWND hWnd, UINT wMsgFilterMin, UINT wMsgFilterMax, UINT wRemoveMsg)
 {
-    if (lpMsg == nullptr) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return FALSE;
-    }
+    if (lpMsg == nullptr)
+        return fail(ERROR_INVALID_PARAMETER, FALSE);
     return get_or_peek(lpMsg, hWnd, wMsgFilterMin, wMsgFilterMax, false, (wRemoveMsg & PM_REMOVE) != 0);
 }
 
@@ -394,8 +341,8 @@ BOOL WINAPI PostThreadMessageW(DWORD idThread, UINT Msg, WPARAM wParam, LPARAM l
     fields["ok"] = ok;
     eventlog::write("thread.post", fields);
     if (!ok)
-        SetLastError(ERROR_INVALID_THREAD_ID);
-    return ok ? TRUE : FALSE;
+        return fail(ERROR_INVALID_THREAD_ID, FALSE);
+    return TRUE;
 }
 
 BOOL WINAPI PostMessageW(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam)
@@ -412,8 +359,7 @@ BOOL WINAPI PostMessageW(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam)
         if (channel::send(pid, message))
             return TRUE;
     }
-    SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-    return FALSE;
+    return fail(ERROR_INVALID_WINDOW_HANDLE, FALSE);
 }
 
 void WINAPI PostQuitMessage(int nExitCode)
@@ -432,10 +378,8 @@ LRESULT WINAPI SendMessageW(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam)
     if (w == nullptr) {
         held.unlock();
         // Windows of other processes are not reachable synchronously here.
-        SetLastError(hwnd_pid(hWnd) != current_pid() && hWnd != nullptr && toplevel::find(hWnd)
-                         ? ERROR_ACCESS_DENIED
-                         : ERROR_INVALID_WINDOW_HANDLE);
-        return 0;
+        const bool foreign = hwnd_pid(hWnd) != current_pid() && hWnd != nullptr && toplevel::find(hWnd);
+        return fail(foreign ? ERROR_ACCESS_DENIED : ERROR_INVALID_WINDOW_HANDLE, LRESULT(0));
     }
     if (w->thread == current_tid()) {
         WNDPROC proc = w->proc;
@@ -485,11 +429,8 @@ LRESULT WINAPI DispatchMessageW(const MSG* lpMsg)
     if (lpMsg->hwnd == nullptr)
         return 0;
     const Window* w = find_window(lpMsg->hwnd);
-    if (w == nullptr) {
-        held.unlock();
-        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-        return 0;
-    }
+    if (w == nullptr)
+        return fail(ERROR_INVALID_WINDOW_HANDLE, 0);
     WNDPROC proc = w->proc;
     held.unlock();
     return proc(lpMsg->hwnd, lpMsg->message, lpMsg->wParam, lpMsg->lParam);
@@ -497,23 +438,15 @@ LRESULT WINAPI DispatchMessageW(const MSG* lpMsg)
 
 UINT_PTR WINAPI SetTimer(HWND hWnd, UINT_PTR nIDEvent, UINT uElapse, TIMERPROC lpTimerFunc)
 {
-    if (device::inject_fault("SetTimer")) {
-        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-        return 0;
-    }
+    if (device::inject_fault("SetTimer"))
+        return fail(ERROR_NOT_ENOUGH_MEMORY, 0);
     auto held = sync::lock();
     if (hWnd != nullptr) {
         const Window* w = find_window(hWnd);
-        if (w == nullptr) {
-            held.unlock();
-            SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-            return 0;
-        }
-        if (w->thread != current_tid()) {
-            held.unlock();
-            SetLastError(ERROR_ACCESS_DENIED);
-            return 0;
-        }
+        if (w == nullptr)
+            return fail(ERROR_INVALID_WINDOW_HANDLE, 0);
+        if (w->thread != current_tid())
+            return fail(ERROR_ACCESS_DENIED, 0);
     }
     Queue& queue = own_queue();
     UINT_PTR id = nIDEvent;
@@ -543,10 +476,8 @@ BOOL WINAPI KillTimer(HWND hWnd, UINT_PTR uIDEvent)
         return t.hwnd == hWnd && t.id == uIDEvent;
     }) : 0;
     held.unlock();
-    if (removed == 0) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return FALSE;
-    }
+    if (removed == 0)
+        return fail(ERROR_INVALID_PARAMETER, FALSE);
     eventlog::write("timer.kill", {{"hwnd", hwnd_value(hWnd)}, {"id", static_cast<uint64_t>(uIDEvent)}});
     return TRUE;
 }

@@ -15,6 +15,8 @@
 
 #include <windows.h>
 
+#include "hwnd.h"
+
 namespace wince::user {
 
 struct PostedMessage {
@@ -109,16 +111,7 @@ Queue* queue_of(uint32_t tid);
 Queue& own_queue();
 void post_locked(Queue& queue, HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam);
 
-uint32_t current_tid();
-uint32_t current_pid();
-
-// HWND values carry their process id, so they are unique on the device and
-// name their owner; the low two bits stay clear (callers may set bit 0).
-HWND make_hwnd(uint32_t pid, uint64_t serial);
-uint64_t hwnd_value(HWND hwnd);
-uint32_t hwnd_pid(HWND hwnd);
-HWND hwnd_from_value(uint64_t value);
-
+// Window, class and title names as the event log and other processes see them.
 std::string narrow(const std::wstring& text);
 
 } // namespace wince::user

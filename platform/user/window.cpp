@@ -9,6 +9,7 @@
 #include "device/clock.h"
 #include "device/device.h"
 #include "device/eventlog.h"
+#include "crt/errors.h"
 #include "kernel/sync.h"
 #include "state.h"
 #include "toplevel.h"
@@ -162,20 +163,13 @@ using namespace wince::user;
 ATOM WINAPI RegisterClassW(const WNDCLASSW* lpWndClass)
 {
     if (lpWndClass == nullptr || lpWndClass->lpfnWndProc == nullptr || lpWndClass->lpszClassName == nullptr ||
-        (!IS_INTRESOURCE(lpWndClass->lpszClassName) && lpWndClass->lpszClassName[0] == L'\0')) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return 0;
-    }
-    if (device::inject_fault("RegisterClassW")) {
-        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-        return 0;
-    }
+        (!IS_INTRESOURCE(lpWndClass->lpszClassName) && lpWndClass->lpszClassName[0] == L'\0'))
+        return fail(ERROR_INVALID_PARAMETER, 0);
+    if (device::inject_fault("RegisterClassW"))
+        return fail(ERROR_NOT_ENOUGH_MEMORY, 0);
     auto held = sync::lock();
-    if (find_class(lpWndClass->lpszClassName)) {
-        held.unlock();
-        SetLastError(ERROR_CLASS_ALREADY_EXISTS);
-        return 0;
-    }
+    if (find_class(lpWndClass->lpszClassName))
+        return fail(ERROR_CLASS_ALREADY_EXISTS, 0);
     return add_class(*lpWndClass);
 }
 
@@ -183,19 +177,13 @@ BOOL WINAPI UnregisterClassW(LPCWSTR lpClassName, HINSTANCE)
 {
     auto held = sync::lock();
     const WindowClass* wc = find_class(lpClassName);
-    if (wc == nullptr) {
-        held.unlock();
-        SetLastError(ERROR_CLASS_DOES_NOT_EXIST);
-        return FALSE;
-    }
+    if (wc == nullptr)
+        return fail(ERROR_CLASS_DOES_NOT_EXIST, FALSE);
     const std::wstring name = wc->name;
     const bool in_use = std::any_of(state().windows.begin(), state().windows.end(),
                                     [&](const auto& item) { return item.second.class_name == name; });
-    if (in_use) {
-        held.unlock();
-        SetLastError(ERROR_CLASS_HAS_WINDOWS);
-        return FALSE;
-    }
+    if (in_use)
+        return fail(ERROR_CLASS_HAS_WINDOWS, FALSE);
     state().classes.erase(name);
     return TRUE;
 }
@@ -204,31 +192,20 @@ HWND WINAPI CreateWindowExW(DWORD dwExStyle, LPCWSTR lpClassName, LPCWSTR lpWind
                             int Y, int nWidth, int nHeight, HWND hWndParent, HMENU hMenu, HINSTANCE hInstance,
                             LPVOID lpParam)
 {
-    if (device::inject_fault("CreateWindowExW")) {
-        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-        return nullptr;
-    }
+    if (device::inject_fault("CreateWindowExW"))
+        return fail(ERROR_NOT_ENOUGH_MEMORY, nullptr);
     HWND hwnd;
     WNDPROC proc;
     bool top_level = (dwStyle & WS_CHILD) == 0;
     {
         auto held = sync::lock();
         const WindowClass* wc = find_class(lpClassName);
-        if (wc == nullptr) {
-            held.unlock();
-            SetLastError(ERROR_CANNOT_FIND_WND_CLASS);
-            return nullptr;
-        }
-        if (!top_level && hWndParent == nullptr) {
-            held.unlock();
-            SetLastError(ERROR_TLW_WITH_WSCHILD);
-            return nullptr;
-        }
-        if (hWndParent != nullptr && find_window(hWndParent) == nullptr) {
-            held.unlock();
-            SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-            return nullptr;
-        }
+        if (wc == nullptr)
+            return fail(ERROR_CANNOT_FIND_WND_CLASS, nullptr);
+        if (!top_level && hWndParent == nullptr)
+            return fail(ERROR_TLW_WITH_WSCHILD, nullptr);
+        if (hWndParent != nullptr && find_window(hWndParent) == nullptr)
+            return fail(ERROR_INVALID_WINDOW_HANDLE, nullptr);
         State& s = state();
         const uint64_t serial = s.next_serial++;
         hwnd = make_hwnd(current_pid(), serial);
@@ -272,16 +249,10 @@ BOOL WINAPI DestroyWindow(HWND hWnd)
     {
         auto held = sync::lock();
         const Window* w = find_window(hWnd);
-        if (w == nullptr || w->destroying) {
-            held.unlock();
-            SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-            return FALSE;
-        }
-        if (w->thread != current_tid()) {
-            held.unlock();
-            SetLastError(ERROR_ACCESS_DENIED);
-            return FALSE;
-        }
+        if (w == nullptr || w->destroying)
+            return fail(ERROR_INVALID_WINDOW_HANDLE, FALSE);
+        if (w->thread != current_tid())
+            return fail(ERROR_ACCESS_DENIED, FALSE);
         collect_family(hWnd, family);
     }
     std::vector<nlohmann::json> announcements;
@@ -338,11 +309,8 @@ BOOL WINAPI ShowWindow(HWND hWnd, int nCmdShow)
     {
         auto held = sync::lock();
         Window* w = find_window(hWnd);
-        if (w == nullptr || w->destroying) {
-            held.unlock();
-            SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-            return FALSE;
-        }
+        if (w == nullptr || w->destroying)
+            return fail(ERROR_INVALID_WINDOW_HANDLE, FALSE);
         was_visible = w->visible;
         w->visible = nCmdShow != SW_HIDE;
         if (w->visible && !was_visible)
