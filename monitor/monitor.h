@@ -10,10 +10,7 @@
 
 #include <windows.h>
 
-/* Monitor control messages, posted to threads with wParam 0 and lParam 0. */
-#define WM_CALL_CONNECTED (WM_USER + 1)
-#define WM_CALL_ENDED (WM_USER + 2)
-#define WM_MONITOR_QUIT (WM_USER + 3)
+#include "monitor_messages.h"
 
 /* Start-up and main loop. */
 extern HINSTANCE g_hInstance;
