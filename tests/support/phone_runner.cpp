@@ -1,3 +1,5 @@
+// Runs the built phone tool as a child process with the test device in
+// its environment, and collects its exit status and output.
 #include "phone_runner.h"
 
 #include <array>

@@ -1,3 +1,5 @@
+// Test devices: a fresh folder under $TMPDIR with the default configuration
+// merged with the test's own, removed when the test ends.
 #include "test_device.h"
 
 #include <cstdlib>
