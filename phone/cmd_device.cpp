@@ -1,16 +1,22 @@
 // phone init: creates or resets a device folder and installs the programs.
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <optional>
 #include <string>
 #include <vector>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <windows.h>
 
 #include "common.h"
 #include "device/clock.h"
 #include "device/device.h"
+#include "device/files.h"
 
 namespace phone {
 namespace {
@@ -74,8 +80,9 @@ void reset_state()
         remove_path(device::registry_file().string() + suffix);
     remove_path(device::log_file());
     remove_path(device::run_dir());
-    fs::create_directories(device::run_dir());
-    std::ofstream(device::log_file()).flush();
+    device::make_private_dirs(device::run_dir());
+    if (const int log = device::open_private(device::log_file(), O_WRONLY | O_CREAT); log >= 0)
+        ::close(log);
     wince::clock::boot();
     // Opening the hive creates it.
     DWORD values = 0;
@@ -97,13 +104,14 @@ std::vector<std::string> install_programs()
 {
     const fs::path from = own_folder();
     remove_path(device::install_dir());
-    fs::create_directories(device::install_dir());
+    device::make_private_dirs(device::install_dir());
     std::vector<std::string> installed;
     for (const char* name : program_files) {
         if (!fs::exists(from / name))
             continue;
         std::error_code error;
         fs::copy_file(from / name, device::install_dir() / name, fs::copy_options::overwrite_existing, error);
+        fs::permissions(device::install_dir() / name, fs::perms::owner_all, fs::perm_options::replace, error);
         if (error)
             throw Failure("cannot install " + std::string(name) + ": " + error.message());
         installed.push_back(name);
@@ -115,13 +123,10 @@ std::vector<std::string> install_programs()
 // then the quoted target and its arguments.
 void write_startup_shortcut()
 {
-    fs::create_directories(device::startup_dir());
     const std::string target = device::narrow(startup_target);
     const std::string text = std::to_string(std::wstring(startup_target).size()) + "#" + target;
-    std::ofstream out(device::startup_dir() / "CallTickerCfg.lnk", std::ios::trunc | std::ios::binary);
-    out << text;
-    if (!out.flush())
-        throw Failure("cannot write the startup shortcut");
+    if (!device::replace_file(device::startup_dir() / "CallTickerCfg.lnk", text))
+        throw Failure(std::string("cannot write the startup shortcut: ") + std::strerror(errno));
 }
 
 void init(const InitOptions& options)
@@ -130,7 +135,9 @@ void init(const InitOptions& options)
     if (fs::exists(root) && !fs::is_directory(root))
         throw Failure(root.string() + " exists and is not a folder");
     const nlohmann::json config = device_config(options);
-    fs::create_directories(root);
+    // The device is its owner's alone, even in a folder that was not.
+    if (!device::make_private_dirs(root) || ::chmod(root.c_str(), 0700) != 0)
+        throw Failure("cannot make the device folder " + root.string() + ": " + std::strerror(errno));
     device::write_config(config);
     reset_state();
     const auto installed = install_programs();

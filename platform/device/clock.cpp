@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include "device.h"
+#include "files.h"
 
 namespace wince::clock {
 namespace {
@@ -34,18 +35,15 @@ long long monotonic_ns()
 // starts on an unbooted device agrees on the first one.
 void publish_boot(long long ns, bool replace)
 {
-    std::filesystem::create_directories(device::run_dir());
-    const auto temp = clock_file().string() + "." + std::to_string(::getpid()) + ".tmp";
-    {
-        std::ofstream out(temp, std::ios::trunc);
-        out << ns << '\n';
+    const std::string text = std::to_string(ns) + "\n";
+    if (replace) {
+        device::replace_file(clock_file(), text);
+        return;
     }
-    if (replace)
-        std::filesystem::rename(temp, clock_file());
-    else {
+    const auto temp = clock_file().string() + "." + std::to_string(::getpid()) + ".new";
+    if (device::replace_file(temp, text))
         ::link(temp.c_str(), clock_file().c_str());
-        ::unlink(temp.c_str());
-    }
+    ::unlink(temp.c_str());
 }
 
 steady::time_point boot_time()

@@ -11,14 +11,14 @@
 #include <unistd.h>
 
 #include "device/device.h"
+#include "device/files.h"
 
 namespace wince::run_state {
 namespace {
 
 class FileLock {
 public:
-    explicit FileLock(const std::filesystem::path& path)
-        : fd_(::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644))
+    explicit FileLock(const std::filesystem::path& path) : fd_(device::open_private(path, O_RDWR | O_CREAT))
     {
         if (fd_ >= 0)
             ::flock(fd_, LOCK_EX);
@@ -52,18 +52,12 @@ nlohmann::json read(const std::string& name) { return load(document(name)); }
 
 nlohmann::json update(const std::string& name, const std::function<void(nlohmann::json&)>& change)
 {
-    std::error_code ignored;
-    std::filesystem::create_directories(device::run_dir(), ignored);
+    device::make_private_dirs(device::run_dir());
     const auto file = document(name);
     FileLock held(device::run_dir() / (name + ".lock"));
     nlohmann::json doc = load(file);
     change(doc);
-    const auto temp = std::filesystem::path(file.string() + ".tmp");
-    {
-        std::ofstream out(temp, std::ios::trunc);
-        out << doc.dump() << '\n';
-    }
-    std::filesystem::rename(temp, file, ignored);
+    device::replace_file(file, doc.dump() + "\n");
     return doc;
 }
 

@@ -4,6 +4,8 @@
 #include <filesystem>
 #include <string>
 
+#include <sys/stat.h>
+
 #include <windows.h>
 
 #include "device/device.h"
@@ -38,6 +40,9 @@ std::string command_line(int argc, char** argv)
 int main(int argc, char** argv)
 {
     using namespace wince;
+    // Whatever the program makes on the device is its owner's alone, as the
+    // platform's own files are.
+    ::umask(077);
     const auto exe = executable_path(argv[0]);
     device::set_program(exe);
     const std::string cmdline = command_line(argc, argv);

@@ -16,6 +16,7 @@
 #include <unistd.h>
 
 #include "device/device.h"
+#include "device/files.h"
 #include "kernel/objects.h"
 #include "kernel/sync.h"
 
@@ -171,11 +172,12 @@ ClaimResult claim_name(std::wstring_view name)
         result.error = ERROR_FILENAME_EXCED_RANGE;
         return result;
     }
+    // Anybody who could open these files could lock them, and make the
+    // device's programs believe a mutex is held or wait for ever.
     const std::filesystem::path dir = device::run_dir() / "mutex";
-    std::error_code ignored;
-    std::filesystem::create_directories(dir, ignored);
-    Descriptor guard(::open((dir / "guard").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644));
-    Descriptor fd(::open((dir / file).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644));
+    device::make_private_dirs(dir);
+    Descriptor guard(device::open_private(dir / "guard", O_RDWR | O_CREAT));
+    Descriptor fd(device::open_private(dir / file, O_RDWR | O_CREAT));
     if (guard.get() < 0 || fd.get() < 0) {
         result.error = ERROR_ACCESS_DENIED;
         return result;

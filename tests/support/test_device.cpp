@@ -7,6 +7,7 @@
 
 #include "device/device.h"
 #include "device/eventlog.h"
+#include "device/files.h"
 
 namespace testing_support {
 
@@ -18,7 +19,7 @@ TempDevice::TempDevice(const nlohmann::json& config)
     do {
         dir_ = base / ("callticker-test-" + std::to_string(random()));
     } while (std::filesystem::exists(dir_));
-    std::filesystem::create_directories(dir_);
+    wince::device::make_private_dirs(dir_);
     wince::device::set_root(dir_);
     nlohmann::json merged = wince::device::default_config();
     merged.merge_patch(config);
