@@ -16,54 +16,15 @@
 #include "device/device.h"
 #include "kernel/process_table.h"
 #include "kernel/sync.h"
+#include "child.h"
 #include "test_device.h"
 
+using testing_support::Child;
 using testing_support::TempDevice;
 namespace ks = wince::sync;
 namespace process = wince::process;
 
 namespace {
-
-// A forked child that runs `body` and then waits to be killed; the parent
-// learns through a pipe when `body` is done.
-class Child {
-public:
-    template <class Body>
-    explicit Child(Body body)
-    {
-        int ready[2];
-        EXPECT_EQ(pipe(ready), 0);
-        pid_ = fork();
-        if (pid_ == 0) {
-            close(ready[0]);
-            body();
-            char done = 1;
-            if (write(ready[1], &done, 1) != 1)
-                _exit(1);
-            for (;;)
-                pause();
-        }
-        close(ready[1]);
-        char done = 0;
-        EXPECT_EQ(read(ready[0], &done, 1), 1);
-        close(ready[0]);
-    }
-    ~Child()
-    {
-        if (pid_ > 0)
-            kill_now();
-    }
-    void kill_now()
-    {
-        kill(pid_, SIGKILL);
-        waitpid(pid_, nullptr, 0);
-        pid_ = -pid_;
-    }
-    uint32_t pid() const { return static_cast<uint32_t>(pid_ > 0 ? pid_ : -pid_); }
-
-private:
-    pid_t pid_ = -1;
-};
 
 DWORD WINAPI ReturnParameter(LPVOID parameter) { return static_cast<DWORD>(reinterpret_cast<uintptr_t>(parameter)); }
 
