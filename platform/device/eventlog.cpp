@@ -1,20 +1,49 @@
 // Event log writer: each event is formatted in memory and appended with a
 // single write() under an exclusive advisory lock, so lines from many
-// processes never interleave.
+// processes never interleave, and a line that cannot be written whole is
+// taken back.
 #include "eventlog.h"
 
+#include <cerrno>
 #include <cmath>
 #include <fstream>
 #include <string>
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "clock.h"
 #include "device.h"
+#include "files.h"
 
 namespace wince::eventlog {
+namespace {
+
+// Appends `text` to the locked log, or nothing: a line that cannot be
+// written whole (a full disk, a file size limit) is cut off again, so
+// readers never meet half a line and later lines still start on their own.
+void append_whole(int fd, const std::string& text)
+{
+    struct stat before {};
+    if (::fstat(fd, &before) != 0)
+        return;
+    size_t done = 0;
+    while (done < text.size()) {
+        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        done += static_cast<size_t>(n);
+    }
+    if (done != 0 && done < text.size())
+        while (::ftruncate(fd, before.st_size) != 0 && errno == EINTR) {
+        }
+}
+
+} // namespace
 
 void write(std::string_view event, const nlohmann::json& fields)
 {
@@ -28,18 +57,11 @@ void write(std::string_view event, const nlohmann::json& fields)
             line[it.key()] = *it;
     const std::string text = line.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
 
-    const auto path = device::log_file();
-    int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+    int fd = device::open_private(device::log_file(), O_WRONLY | O_APPEND | O_CREAT);
     if (fd < 0)
         return;
     ::flock(fd, LOCK_EX);
-    size_t done = 0;
-    while (done < text.size()) {
-        ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-        if (n <= 0)
-            break;
-        done += static_cast<size_t>(n);
-    }
+    append_whole(fd, text);
     ::flock(fd, LOCK_UN);
     ::close(fd);
 }

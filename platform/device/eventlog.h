@@ -1,6 +1,7 @@
 // The device's event log, events.jsonl: one JSON object per line, appended by
 // every process of the device, each line written whole (never torn or
-// interleaved with another process's line).
+// interleaved with another process's line; a line that cannot be written
+// whole, on a full disk say, is not written at all).
 #pragma once
 
 #include <string_view>

@@ -1,12 +1,16 @@
 // The device folder, its clock, the manual-clock scheduler and the event log.
+#include <csignal>
+#include <fstream>
 #include <set>
 #include <thread>
 
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
+#include "child.h"
 #include "device/clock.h"
 #include "device/device.h"
 #include "device/eventlog.h"
@@ -87,4 +91,31 @@ TEST(EventLog, LinesFromManyProcessesNeverInterleave)
         seen.insert({e["writer"].get<int>(), e["i"].get<int>()});
     EXPECT_EQ(seen.size(), static_cast<size_t>(writers * lines_each));
     EXPECT_EQ(dev.events().size(), static_cast<size_t>(writers * lines_each));
+}
+
+TEST(EventLog, ALineThatCannotBeWrittenWholeIsTakenBack)
+{
+    TempDevice dev;
+    wince::eventlog::write("test.before");
+    const auto log = dev.dir() / "events.jsonl";
+    const auto size = std::filesystem::file_size(log);
+    // A file size limit just past the log's end: the next line fits only in
+    // part, as on a disk that fills up in the middle of a write.
+    const int writer = testing_support::exit_code_in_child([&] {
+        std::signal(SIGXFSZ, SIG_IGN);
+        const rlimit limit{static_cast<rlim_t>(size + 10), static_cast<rlim_t>(size + 10)};
+        if (setrlimit(RLIMIT_FSIZE, &limit) != 0)
+            return 1;
+        wince::eventlog::write("test.cut", {{"padding", std::string(200, 'x')}});
+        return 0;
+    });
+    ASSERT_EQ(writer, 0);
+    EXPECT_EQ(std::filesystem::file_size(log), size);
+
+    wince::eventlog::write("test.after");
+    std::ifstream in(log);
+    std::vector<std::string> events;
+    for (std::string line; std::getline(in, line);)
+        events.push_back(nlohmann::json::parse(line, nullptr, false).value("event", "(torn)"));
+    EXPECT_EQ(events, (std::vector<std::string>{"test.before", "test.after"}));
 }
