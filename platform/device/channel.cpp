@@ -1,20 +1,29 @@
 // The channel between the device's processes: one datagram socket per
 // attached process at run/proc/<pid>.sock, read by a plain host thread that
-// hands each JSON message to the handler of its "kind".  Emulates the
-// cross-process delivery the Windows CE kernel does for posted messages;
-// leaves out everything else of the kernel's IPC (no replies, no ordering
-// between different senders, no security).
+// checks each JSON message against its kind's schema and hands it to the
+// kind's handler.  Emulates the cross-process delivery the Windows CE kernel
+// does for posted messages; leaves out everything else of the kernel's IPC
+// (no replies, no ordering between different senders).  Its only security
+// is the host's: the socket is the owner's alone and a datagram counts only
+// when its sender runs as the same user.
 #include "channel.h"
 
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstddef>
 #include <filesystem>
+#include <limits>
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
+
+#include <cstring>
 
 #include <fcntl.h>
 #include <sys/socket.h>
@@ -22,6 +31,8 @@
 #include <unistd.h>
 
 #include "device/device.h"
+#include "device/eventlog.h"
+#include "device/files.h"
 
 namespace wince::channel {
 namespace {
@@ -29,11 +40,18 @@ namespace {
 // Largest message accepted; the platform's messages are a few hundred bytes.
 constexpr size_t max_message = 64 * 1024;
 
+struct Registration {
+    Schema schema;
+    Handler handler;
+};
+
 struct Listener {
     std::mutex mutex;
-    std::map<std::string, Handler, std::less<>> handlers;
+    std::map<std::string, Registration, std::less<>> kinds;
+    std::set<std::string, std::less<>> rejected; // reasons already logged
     int fd = -1;
     pid_t owner = 0; // the pid the socket was bound for (a forked child is not it)
+    std::atomic<bool> stopping{false};
     std::unique_ptr<std::thread> reader;
 };
 
@@ -90,51 +108,187 @@ private:
     std::string path_;
 };
 
-void dispatch(const nlohmann::json& message)
+// Logs `reason` the first time this process rejects a message for it.
+void reject(const std::string& reason)
 {
-    if (!message.is_object())
-        return;
-    auto kind = message.find("kind");
-    if (kind == message.end() || !kind->is_string())
-        return;
-    Handler handler;
     {
         Listener& l = listener();
         std::lock_guard held(l.mutex);
-        auto found = l.handlers.find(kind->get<std::string>());
-        if (found == l.handlers.end())
-            return; // a kind nobody here handles is ignored
-        handler = found->second;
+        if (!l.rejected.insert(reason).second)
+            return;
     }
-    handler(message);
+    eventlog::write("channel.reject", {{"reason", reason}});
 }
 
-// Blocks in recv until a datagram arrives or stop() shuts the socket down.
+// An integer that is not negative, however the JSON library stores it.
+std::optional<uint64_t> unsigned_value(const nlohmann::json& value)
+{
+    if (value.is_number_unsigned())
+        return value.get<uint64_t>();
+    if (value.is_number_integer() && value.get<int64_t>() >= 0)
+        return static_cast<uint64_t>(value.get<int64_t>());
+    return std::nullopt;
+}
+
+bool is_u32(const nlohmann::json& value)
+{
+    const auto number = unsigned_value(value);
+    return number && *number <= std::numeric_limits<uint32_t>::max();
+}
+
+bool has_type(const nlohmann::json& value, const Field& field)
+{
+    switch (field.type) {
+    case Type::u32:
+        return is_u32(value);
+    case Type::u64:
+        return unsigned_value(value).has_value();
+    case Type::i64:
+        return value.is_number_integer() &&
+               (!value.is_number_unsigned() ||
+                value.get<uint64_t>() <= static_cast<uint64_t>(std::numeric_limits<int64_t>::max()));
+    case Type::boolean:
+        return value.is_boolean();
+    case Type::text:
+        return value.is_string();
+    case Type::u32_list:
+        return value.is_array() && value.size() <= field.max_items &&
+               std::all_of(value.begin(), value.end(), is_u32);
+    }
+    return false;
+}
+
+const char* type_name(Type type)
+{
+    switch (type) {
+    case Type::u32: return "an unsigned 32-bit integer";
+    case Type::u64: return "an unsigned 64-bit integer";
+    case Type::i64: return "a signed 64-bit integer";
+    case Type::boolean: return "true or false";
+    case Type::text: return "a string";
+    case Type::u32_list: return "a short list of unsigned 32-bit integers";
+    }
+    return "?";
+}
+
+// The registration for a message's kind (a copy: a kind may be registered
+// again meanwhile), or why the message has none.
+std::optional<Registration> registration_of(const nlohmann::json& message, std::string& reason)
+{
+    if (!message.is_object()) {
+        reason = message.is_discarded() ? "not JSON" : "not a JSON object";
+        return std::nullopt;
+    }
+    auto kind = message.find("kind");
+    if (kind == message.end() || !kind->is_string()) {
+        reason = "no kind";
+        return std::nullopt;
+    }
+    Listener& l = listener();
+    std::lock_guard held(l.mutex);
+    auto found = l.kinds.find(kind->get_ref<const std::string&>());
+    if (found == l.kinds.end()) {
+        reason = "unknown kind";
+        return std::nullopt;
+    }
+    return found->second;
+}
+
+void dispatch(const nlohmann::json& message)
+{
+    std::string reason;
+    const std::optional<Registration> registration = registration_of(message, reason);
+    if (!registration) {
+        reject(reason);
+        return;
+    }
+    const std::string& kind = message["kind"].get_ref<const std::string&>();
+    reason = violation(message, kind, registration->schema);
+    if (!reason.empty()) {
+        reject(reason);
+        return;
+    }
+    try {
+        registration->handler(message);
+    } catch (const std::exception&) {
+        reject(kind + ": its handler failed");
+    }
+}
+
+// The sender's user, from the credentials the kernel attaches to each
+// datagram (SO_PASSCRED); none when they are missing.
+std::optional<uid_t> sender_of(msghdr& header)
+{
+    for (cmsghdr* c = CMSG_FIRSTHDR(&header); c; c = CMSG_NXTHDR(&header, c))
+        if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SCM_CREDENTIALS && c->cmsg_len >= CMSG_LEN(sizeof(ucred))) {
+            ucred credentials;
+            std::memcpy(&credentials, CMSG_DATA(c), sizeof credentials);
+            return credentials.uid;
+        }
+    return std::nullopt;
+}
+
+// Blocks in recvmsg until a datagram arrives; returns when stop() has shut
+// the socket down, and only then.
 void read_messages(int fd)
 {
     std::vector<char> buffer(max_message);
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(ucred))];
+    const uid_t owner = ::getuid();
     for (;;) {
-        ssize_t n = ::recv(fd, buffer.data(), buffer.size(), MSG_TRUNC);
+        iovec data{buffer.data(), buffer.size()};
+        msghdr header{};
+        header.msg_iov = &data;
+        header.msg_iovlen = 1;
+        header.msg_control = control;
+        header.msg_controllen = sizeof control;
+        const ssize_t n = ::recvmsg(fd, &header, MSG_TRUNC | MSG_CMSG_CLOEXEC);
+        if (listener().stopping.load())
+            return;
         if (n < 0) {
-            if (errno == EINTR)
+            // A signal or a short-lived lack of memory; nothing a sender
+            // does makes the socket itself unusable.
+            if (errno == EINTR || errno == ENOMEM || errno == ENOBUFS)
                 continue;
             return;
         }
-        if (n == 0)
-            return; // shut down by stop(); nobody sends empty datagrams otherwise
-        if (static_cast<size_t>(n) > buffer.size())
-            continue; // truncated: not one of ours
-        dispatch(nlohmann::json::parse(buffer.begin(), buffer.begin() + n, nullptr, false));
+        if (sender_of(header) != owner)
+            reject("sender is not the device's owner");
+        else if (n == 0)
+            reject("empty datagram");
+        else if (static_cast<size_t>(n) > buffer.size() || (header.msg_flags & MSG_TRUNC))
+            reject("datagram too large");
+        else
+            dispatch(nlohmann::json::parse(buffer.begin(), buffer.begin() + n, nullptr, false));
     }
 }
 
 } // namespace
 
-void on(const std::string& kind, Handler handler)
+void on(const std::string& kind, Schema schema, Handler handler)
 {
     Listener& l = listener();
     std::lock_guard held(l.mutex);
-    l.handlers[kind] = std::move(handler);
+    l.kinds.insert_or_assign(kind, Registration{std::move(schema), std::move(handler)});
+}
+
+std::string violation(const nlohmann::json& message, const std::string& kind, const Schema& schema)
+{
+    size_t known = 1; // "kind"
+    for (const Field& field : schema) {
+        auto value = message.find(field.name);
+        if (value == message.end()) {
+            if (field.required)
+                return kind + ": " + field.name + " is missing";
+            continue;
+        }
+        ++known;
+        if (!has_type(*value, field))
+            return kind + ": " + field.name + " is not " + type_name(field.type);
+    }
+    if (known != message.size())
+        return kind + ": a field it does not have";
+    return {};
 }
 
 bool send(uint32_t pid, const nlohmann::json& message)
@@ -181,21 +335,27 @@ void listen()
             ::close(l.fd); // this process's copy only; the parent keeps listening
         l.fd = -1;
     }
-    std::error_code ignored;
-    std::filesystem::create_directories(socket_dir(), ignored);
+    if (!device::make_private_dirs(socket_dir()))
+        return;
     Address address(static_cast<uint32_t>(self));
     if (!address.valid())
         return;
     int fd = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     if (fd < 0)
         return;
+    const int pass_credentials = 1;
     ::unlink(address.file().c_str()); // left by an earlier process with this pid
-    if (::bind(fd, address.get(), address.length()) != 0) {
+    if (::setsockopt(fd, SOL_SOCKET, SO_PASSCRED, &pass_credentials, sizeof pass_credentials) != 0 ||
+        ::bind(fd, address.get(), address.length()) != 0) {
         ::close(fd);
         return;
     }
+    // bind() makes the socket file by the umask; the folder is private
+    // already, so nobody else can reach it before this.
+    device::make_private(address.file());
     l.fd = fd;
     l.owner = self;
+    l.stopping.store(false);
     l.reader = std::make_unique<std::thread>(read_messages, fd);
 }
 
@@ -213,7 +373,8 @@ void stop()
         reader = std::move(l.reader);
     }
     ::unlink((socket_dir() / socket_name(static_cast<uint32_t>(::getpid()))).c_str());
-    ::shutdown(fd, SHUT_RDWR); // wakes the reader out of recv
+    l.stopping.store(true);
+    ::shutdown(fd, SHUT_RDWR); // wakes the reader out of recvmsg
     if (reader && reader->joinable())
         reader->join();
     ::close(fd);

@@ -70,7 +70,16 @@ HLINE next_line = 1;
 void register_channel_handler()
 {
     static const bool registered = [] {
-        channel::on("tapi", [](const nlohmann::json& message) { deliver(message); });
+        using channel::Type;
+        channel::on("tapi",
+                    {{"message", Type::u32},
+                     {"line", Type::u32, false},
+                     {"call", Type::u32, false},
+                     {"state", Type::u32, false},
+                     {"media", Type::u32, false},
+                     {"outbound", Type::boolean, false},
+                     {"params", Type::u32_list, false, 3}},
+                    [](const nlohmann::json& message) { deliver(message); });
         return true;
     }();
     (void)registered;

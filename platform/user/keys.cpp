@@ -81,9 +81,10 @@ wchar_t default_character(UINT vk)
 
 void register_channel_handler()
 {
-    channel::on("key", [](const nlohmann::json& m) {
-        if (auto key = parse_key(m.value("key", "")))
-            deliver_key(hwnd_from_value(m.value("window", uint64_t{0})), *key);
+    using channel::Type;
+    channel::on("key", {{"window", Type::u64}, {"key", Type::text}}, [](const nlohmann::json& m) {
+        if (auto key = parse_key(m["key"].get_ref<const std::string&>()))
+            deliver_key(hwnd_from_value(m["window"].get<uint64_t>()), *key);
     });
 }
 

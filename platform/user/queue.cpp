@@ -223,14 +223,19 @@ nlohmann::json message_fields(UINT msg, WPARAM wparam, LPARAM lparam)
 void register_channel_handlers()
 {
     static const bool registered = [] {
-        channel::on("post_thread", [](const nlohmann::json& m) {
-            deliver_thread_message(m.value("tid", 0u), m.value("msg", 0u), m.value("wparam", uint64_t{0}),
-                                   m.value("lparam", int64_t{0}));
-        });
-        channel::on("post_window", [](const nlohmann::json& m) {
-            deliver_window_message(hwnd_from_value(m.value("hwnd", uint64_t{0})), m.value("msg", 0u),
-                                   m.value("wparam", uint64_t{0}), m.value("lparam", int64_t{0}));
-        });
+        using channel::Type;
+        channel::on("post_thread",
+                    {{"tid", Type::u32}, {"msg", Type::u32}, {"wparam", Type::u64}, {"lparam", Type::i64}},
+                    [](const nlohmann::json& m) {
+                        deliver_thread_message(m["tid"].get<uint32_t>(), m["msg"].get<UINT>(),
+                                               m["wparam"].get<uint64_t>(), m["lparam"].get<int64_t>());
+                    });
+        channel::on("post_window",
+                    {{"hwnd", Type::u64}, {"msg", Type::u32}, {"wparam", Type::u64}, {"lparam", Type::i64}},
+                    [](const nlohmann::json& m) {
+                        deliver_window_message(hwnd_from_value(m["hwnd"].get<uint64_t>()), m["msg"].get<UINT>(),
+                                               m["wparam"].get<uint64_t>(), m["lparam"].get<int64_t>());
+                    });
         return true;
     }();
     (void)registered;

@@ -322,8 +322,9 @@ TEST(Channel, MessagesReachAnotherProcessAndTheSenderLearnsWhenNobodyListens)
     int received[2];
     ASSERT_EQ(pipe(received), 0);
     Child listener([&] {
-        wince::channel::on("ping", [fd = received[1]](const nlohmann::json& message) {
-            int n = message.value("n", -1);
+        const wince::channel::Schema schema = {{"n", wince::channel::Type::u32}};
+        wince::channel::on("ping", schema, [fd = received[1]](const nlohmann::json& message) {
+            int n = message["n"].get<int>();
             if (write(fd, &n, sizeof n) != sizeof n)
                 _exit(1);
         });
@@ -345,7 +346,8 @@ TEST(Channel, MessagesReachAnotherProcessAndTheSenderLearnsWhenNobodyListens)
     close(received[0]);
 
     int direct = -1;
-    wince::channel::on("self", [&](const nlohmann::json& message) { direct = message["n"]; });
+    wince::channel::on("self", {{"n", wince::channel::Type::u32}},
+                       [&](const nlohmann::json& message) { direct = message["n"]; });
     EXPECT_TRUE(wince::channel::send(static_cast<uint32_t>(getpid()), {{"kind", "self"}, {"n", 3}}));
     EXPECT_EQ(direct, 3);
 }
