@@ -265,7 +265,7 @@ void reg_add(const std::vector<std::string>& args)
         const LONG result = RegSetValueExW(key.get(), value_name.c_str(), 0, *type, data.data(),
                                            static_cast<DWORD>(data.size()));
         if (result != ERROR_SUCCESS)
-            throw Failure("ERROR: cannot set the value (error " + std::to_string(result) + ")");
+            throw registry_failure(result, "cannot set the value");
     }
     std::printf("The operation completed successfully.\n");
 }
@@ -280,8 +280,11 @@ void reg_delete(const std::vector<std::string>& args)
         const std::string shown = a.value ? *a.value : "(Default)";
         if (!a.force && !confirm("Delete the registry value " + shown))
             throw Failure("The operation was cancelled by the user.");
-        if (RegDeleteValueW(key.get(), value_name.c_str()) != ERROR_SUCCESS)
+        const LONG result = RegDeleteValueW(key.get(), value_name.c_str());
+        if (result == ERROR_FILE_NOT_FOUND)
             throw Failure(key_not_found);
+        if (result != ERROR_SUCCESS)
+            throw registry_failure(result, "cannot delete the value");
     } else if (a.all_values) {
         if (!a.force && !confirm("Delete all values under the registry key " + name.full()))
             throw Failure("The operation was cancelled by the user.");
@@ -294,7 +297,7 @@ void reg_delete(const std::vector<std::string>& args)
             throw Failure("The operation was cancelled by the user.");
         const LONG result = RegDeleteKeyW(name.root, name.path.c_str());
         if (result != ERROR_SUCCESS)
-            throw Failure("ERROR: cannot delete the key (error " + std::to_string(result) + ")");
+            throw registry_failure(result, "cannot delete the key");
     }
     std::printf("The operation completed successfully.\n");
 }

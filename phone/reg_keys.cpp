@@ -7,6 +7,7 @@
 
 #include "common.h"
 #include "device/device.h"
+#include "registry/registry.h"
 
 namespace phone {
 namespace {
@@ -60,11 +61,22 @@ void Key::close()
     handle_ = nullptr;
 }
 
+Failure registry_failure(LONG result, const std::string& what)
+{
+    const std::string hive = wince::registry::last_hive_failure();
+    if (!hive.empty())
+        return Failure("ERROR: " + hive);
+    return Failure("ERROR: " + what + " (error " + std::to_string(result) + ")");
+}
+
 Key open_key(const KeyName& name)
 {
     HKEY handle = nullptr;
-    if (RegOpenKeyExW(name.root, name.path.c_str(), 0, KEY_ALL_ACCESS, &handle) != ERROR_SUCCESS)
+    const LONG result = RegOpenKeyExW(name.root, name.path.c_str(), 0, KEY_ALL_ACCESS, &handle);
+    if (result == ERROR_FILE_NOT_FOUND)
         throw Failure(key_not_found);
+    if (result != ERROR_SUCCESS)
+        throw registry_failure(result, "cannot open key " + name.full());
     return Key(handle);
 }
 
@@ -75,7 +87,7 @@ Key create_key(HKEY root, const std::wstring& path)
     const LONG result =
         RegCreateKeyExW(root, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &handle, &disposition);
     if (result != ERROR_SUCCESS)
-        throw Failure("ERROR: cannot create key \\" + device::narrow(path) + " (error " + std::to_string(result) + ")");
+        throw registry_failure(result, "cannot create key \\" + device::narrow(path));
     return Key(handle);
 }
 
@@ -85,8 +97,11 @@ std::vector<std::wstring> subkeys_of(HKEY key)
     wchar_t name[256];
     for (DWORD i = 0;; ++i) {
         DWORD cch = 256;
-        if (RegEnumKeyExW(key, i, name, &cch, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+        const LONG result = RegEnumKeyExW(key, i, name, &cch, nullptr, nullptr, nullptr, nullptr);
+        if (result == ERROR_NO_MORE_ITEMS)
             break;
+        if (result != ERROR_SUCCESS)
+            throw registry_failure(result, "cannot list the subkeys");
         names.emplace_back(name, cch);
     }
     return names;
@@ -96,17 +111,22 @@ std::vector<wince::registry::Value> values_of(HKEY key)
 {
     std::vector<wince::registry::Value> values;
     DWORD max_name = 0, max_data = 0;
-    RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &max_name, &max_data,
-                     nullptr, nullptr);
+    const LONG info = RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &max_name,
+                                       &max_data, nullptr, nullptr);
+    if (info != ERROR_SUCCESS)
+        throw registry_failure(info, "cannot read the key");
     std::vector<wchar_t> name(max_name + 1);
     for (DWORD i = 0;; ++i) {
         wince::registry::Value value;
         DWORD cch = static_cast<DWORD>(name.size());
         value.data.resize(std::max<DWORD>(max_data, 1));
         DWORD size = static_cast<DWORD>(value.data.size());
-        if (RegEnumValueW(key, i, name.data(), &cch, nullptr, &value.type, value.data.data(), &size) !=
-            ERROR_SUCCESS)
+        const LONG result =
+            RegEnumValueW(key, i, name.data(), &cch, nullptr, &value.type, value.data.data(), &size);
+        if (result == ERROR_NO_MORE_ITEMS)
             break;
+        if (result != ERROR_SUCCESS)
+            throw registry_failure(result, "cannot read the values");
         value.name.assign(name.data(), cch);
         value.data.resize(size);
         values.push_back(std::move(value));

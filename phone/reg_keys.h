@@ -10,6 +10,7 @@
 
 #include <windows.h>
 
+#include "common.h"
 #include "registry/hive.h"
 
 namespace phone {
@@ -49,10 +50,16 @@ private:
     HKEY handle_ = nullptr;
 };
 
+// The failure of a registry call that returned `result` while doing
+// `what`: what happened to the hive when it was the hive's fault (damaged,
+// locked, read-only, disk full), else `what` and the error code.
+Failure registry_failure(LONG result, const std::string& what);
+
 // Both throw Failure: key_not_found / the registry's error.
 Key open_key(const KeyName& name);
 Key create_key(HKEY root, const std::wstring& path);
 
+// Both throw Failure when the registry fails before the last item.
 std::vector<std::wstring> subkeys_of(HKEY key);
 std::vector<wince::registry::Value> values_of(HKEY key);
 

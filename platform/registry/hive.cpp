@@ -2,23 +2,32 @@
 // operations of one transaction.
 #include "hive.h"
 
+#include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <clocale>
+#include <cstring>
 #include <cwctype>
 #include <filesystem>
+#include <iterator>
 
+#include <fcntl.h>
 #include <locale.h>
-#include <sqlite3.h>
 #include <pthread.h>
+#include <sqlite3.h>
+#include <unistd.h>
 
+#include "device/clock.h"
 #include "device/device.h"
+#include "device/files.h"
 #include "winerror.h"
 
 namespace wince::registry {
 namespace {
 
-constexpr int busy_timeout_ms = 10000;
+// The schema's version, kept in the hive's user_version: 0 is a new hive.
+constexpr int schema_version = 1;
 
 constexpr const char* schema = R"sql(
 CREATE TABLE IF NOT EXISTS keys(
@@ -56,31 +65,57 @@ uint64_t filetime_now()
         std::chrono::duration_cast<std::chrono::nanoseconds>(since_epoch).count() / 100);
 }
 
-[[noreturn]] void fail(long code) { throw HiveError{code}; }
+[[noreturn]] void fail(long code) { throw HiveError{code, {}}; }
 
-long code_of(int sqlite_result)
+// What happened to the hive, in words, and the Windows error for it.
+HiveError hive_error(sqlite3* db, int result)
 {
-    switch (sqlite_result & 0xFF) {
-    case SQLITE_NOMEM: return ERROR_OUTOFMEMORY;
+    const char* file = db ? sqlite3_db_filename(db, "main") : nullptr;
+    const std::string hive =
+        "registry hive " + (file && *file ? std::string(file) : device::registry_file().string());
+    const std::string detail = db ? sqlite3_errmsg(db) : sqlite3_errstr(result);
+    const int system_error = db ? sqlite3_system_errno(db) : 0;
+    switch (result & 0xFF) {
+    case SQLITE_CORRUPT:
+    case SQLITE_NOTADB:
+        return {ERROR_BADDB, hive + " is damaged: " + detail};
     case SQLITE_BUSY:
-    case SQLITE_LOCKED: return ERROR_CANTWRITE;
+    case SQLITE_LOCKED:
+        return {ERROR_LOCK_VIOLATION, hive + " is locked by another process"};
+    case SQLITE_READONLY:
+        return {ERROR_CANTWRITE, hive + " is read-only"};
+    case SQLITE_FULL:
+        return {ERROR_DISK_FULL, hive + " cannot grow: the disk is full"};
+    case SQLITE_NOMEM:
+        return {ERROR_OUTOFMEMORY, hive + ": out of memory"};
     case SQLITE_CANTOPEN:
-    case SQLITE_PERM: return ERROR_CANTOPEN;
-    case SQLITE_IOERR: return ERROR_CANTREAD;
-    default: return ERROR_BADDB;
+    case SQLITE_PERM:
+        return {ERROR_CANTOPEN, hive + " cannot be opened: " + detail};
+    case SQLITE_IOERR:
+        if (system_error == ENOSPC || system_error == EDQUOT)
+            return {ERROR_DISK_FULL, hive + " cannot grow: the disk is full"};
+        return {ERROR_REGISTRY_IO_FAILED, hive + " could not be read or written: " +
+                                              (system_error ? std::strerror(system_error) : detail)};
+    default:
+        return {ERROR_BADDB, hive + " failed: " + detail};
     }
 }
 
-void check(int result)
+void check(sqlite3* db, int result)
 {
     if (result != SQLITE_OK && result != SQLITE_DONE && result != SQLITE_ROW)
-        fail(code_of(result));
+        throw hive_error(db, result);
+}
+
+double real_ms()
+{
+    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now().time_since_epoch()).count();
 }
 
 // A cached statement in use: bound on creation, reset when done.
 class Query {
 public:
-    explicit Query(sqlite3_stmt* statement) : statement_(statement) {}
+    explicit Query(sqlite3_stmt* statement) : statement_(statement), db_(sqlite3_db_handle(statement)) {}
     ~Query()
     {
         sqlite3_reset(statement_);
@@ -91,25 +126,25 @@ public:
 
     Query& bind(int index, int64_t number)
     {
-        check(sqlite3_bind_int64(statement_, index, number));
+        check(db_, sqlite3_bind_int64(statement_, index, number));
         return *this;
     }
     Query& bind(int index, const std::string& text)
     {
-        check(sqlite3_bind_text(statement_, index, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT));
+        check(db_, sqlite3_bind_text(statement_, index, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT));
         return *this;
     }
     Query& bind_blob(int index, const unsigned char* data, size_t size)
     {
         // A null pointer would bind SQL NULL; an empty value is an empty blob.
         static const unsigned char empty = 0;
-        check(sqlite3_bind_blob64(statement_, index, size ? data : &empty, size, SQLITE_TRANSIENT));
+        check(db_, sqlite3_bind_blob64(statement_, index, size ? data : &empty, size, SQLITE_TRANSIENT));
         return *this;
     }
     bool step()
     {
         const int result = sqlite3_step(statement_);
-        check(result);
+        check(db_, result);
         return result == SQLITE_ROW;
     }
     int64_t number(int column) { return sqlite3_column_int64(statement_, column); }
@@ -128,10 +163,11 @@ public:
         const int size = sqlite3_column_bytes(statement_, column);
         return data ? std::vector<unsigned char>(data, data + size) : std::vector<unsigned char>{};
     }
-    int changes() { return sqlite3_changes(sqlite3_db_handle(statement_)); }
+    int changes() { return sqlite3_changes(db_); }
 
 private:
     sqlite3_stmt* statement_;
+    sqlite3* db_;
 };
 
 locale_t utf8_locale()
@@ -169,7 +205,7 @@ void Hive::close()
     db_ = nullptr;
 }
 
-void Hive::exec(const char* sql) { check(sqlite3_exec(db_, sql, nullptr, nullptr, nullptr)); }
+void Hive::exec(const char* sql) { check(db_, sqlite3_exec(db_, sql, nullptr, nullptr, nullptr)); }
 
 void Hive::connect()
 {
@@ -193,35 +229,79 @@ void Hive::connect()
     }
     close();
 
-    std::error_code ignored;
-    std::filesystem::create_directories(std::filesystem::path(file).parent_path(), ignored);
+    // SQLite makes the hive with the umask's bits and gives its WAL and
+    // shared-memory files the hive's own; the device's owner alone may
+    // read any of them.
+    device::make_private_dirs(std::filesystem::path(file).parent_path());
+    if (const int fd = device::open_private(file, O_RDWR | O_CREAT); fd >= 0)
+        ::close(fd);
     sqlite3* db = nullptr;
+    // A hive that cannot be written is opened for reading.
     const int opened = sqlite3_open_v2(file.c_str(), &db,
                                        SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
     if (opened != SQLITE_OK) {
+        const HiveError error = hive_error(db, opened);
         sqlite3_close_v2(db);
-        fail(ERROR_CANTOPEN);
+        throw error;
     }
     db_ = db;
     root_ = root.native();
     generation_ = generation;
+    read_only_ = sqlite3_db_readonly(db_, "main") == 1;
     try {
-        sqlite3_busy_timeout(db_, busy_timeout_ms);
+        sqlite3_busy_handler(db_, &Hive::wait_for_lock, this);
         // A write that returned has reached the WAL file, which survives the
         // writer's death; only a power failure could still lose it.
-        exec("PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL;");
-        exec("BEGIN IMMEDIATE");
-        try {
-            exec(schema);
-            exec("COMMIT");
-        } catch (...) {
-            sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
-            throw;
-        }
+        exec("PRAGMA synchronous=NORMAL");
+        set_up_if_new();
     } catch (...) {
         close();
         throw;
     }
+}
+
+// Only a new hive is written to here: every other connection, the
+// monitor's above all, must not wait for another process's write just to
+// open the hive.
+void Hive::set_up_if_new()
+{
+    {
+        Query version(statement("PRAGMA user_version"));
+        version.step();
+        if (version.number(0) >= schema_version)
+            return;
+    }
+    if (read_only_)
+        throw hive_error(db_, SQLITE_READONLY);
+    exec("PRAGMA journal_mode=WAL");
+    exec("BEGIN IMMEDIATE");
+    try {
+        exec(schema);
+        exec(("PRAGMA user_version = " + std::to_string(schema_version)).c_str());
+        exec("COMMIT");
+    } catch (...) {
+        sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+        throw;
+    }
+}
+
+int Hive::wait_for_lock(void* hive, int attempts)
+{
+    auto& self = *static_cast<Hive*>(hive);
+    if (attempts == 0) {
+        self.lock_wait_device_start_ = clock::now();
+        self.lock_wait_real_start_ = real_ms();
+    }
+    const double device_waited = clock::now() - self.lock_wait_device_start_;
+    const double real_waited = real_ms() - self.lock_wait_real_start_;
+    if (real_waited >= lock_wait_ms || (device_waited >= lock_wait_ms && real_waited >= min_lock_wait_real_ms))
+        return 0;
+    // SQLite offers no blocking wait for its file locks: back off as its
+    // own busy handler does.
+    static constexpr int backoff_ms[] = {1, 2, 5, 10, 15, 20, 25, 25, 25, 50, 50, 100};
+    constexpr int steps = static_cast<int>(std::size(backoff_ms));
+    sqlite3_sleep(backoff_ms[std::min(attempts, steps - 1)]);
+    return 1;
 }
 
 sqlite3_stmt* Hive::statement(const char* sql)
@@ -230,7 +310,7 @@ sqlite3_stmt* Hive::statement(const char* sql)
         if (entry.first == sql)
             return entry.second;
     sqlite3_stmt* prepared = nullptr;
-    check(sqlite3_prepare_v3(db_, sql, -1, SQLITE_PREPARE_PERSISTENT, &prepared, nullptr));
+    check(db_, sqlite3_prepare_v3(db_, sql, -1, SQLITE_PREPARE_PERSISTENT, &prepared, nullptr));
     statements_.emplace_back(sql, prepared);
     return prepared;
 }
@@ -242,6 +322,8 @@ Transaction::Transaction(Mode mode) : held_(hive_mutex), hive_(the_hive)
     static constexpr const char* begin_read = "BEGIN";
     static constexpr const char* begin_write = "BEGIN IMMEDIATE";
     hive_.connect();
+    if (mode == Mode::write && hive_.read_only_)
+        throw hive_error(hive_.db_, SQLITE_READONLY);
     Query(hive_.statement(mode == Mode::write ? begin_write : begin_read)).step();
     open_ = true;
 }

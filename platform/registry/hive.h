@@ -11,6 +11,12 @@
 // value either before or after a write, never half of it, and a process
 // killed in the middle of a write loses at most that write.  Within a process
 // one mutex serialises all use of the connection.
+//
+// Readers never wait for writers: the schema is made once, when the hive is
+// new, and reads run in WAL read transactions, so a hive that is read-only
+// on disk is still read.  A write that cannot get the hive's lock fails
+// after a bounded wait.  A hive that is damaged, locked, read-only or on a
+// full disk fails with an error that says so.
 #pragma once
 
 #include <cstdint>
@@ -29,10 +35,20 @@ using KeyId = int64_t;
 inline constexpr KeyId local_machine_id = 1;
 inline constexpr KeyId current_user_id = 2;
 
-// A failed hive operation, carrying the Windows error code the API returns.
+// A failed hive operation, carrying the Windows error code the API returns
+// and, when the hive itself failed, what happened to it ("registry hive
+// DIR/registry.db is damaged: ...").
 struct HiveError {
     long code;
+    std::string message;
 };
+
+// How long an operation waits for another process's write to end: this
+// much device time, but never longer in real time, and never less than
+// min_lock_wait_real_ms in real time, which a write of a loaded host may
+// take at any clock rate.
+inline constexpr double lock_wait_ms = 5000;
+inline constexpr double min_lock_wait_real_ms = 200;
 
 // Upper-cased UTF-8 form of a name: the hive's comparison key.
 std::string fold(std::wstring_view name);
@@ -74,7 +90,13 @@ private:
     void exec(const char* sql);
     void close();
 
+    void set_up_if_new();
+    static int wait_for_lock(void* hive, int attempts);
+
     sqlite3* db_ = nullptr;
+    double lock_wait_device_start_ = 0; // when the current wait for the lock began
+    double lock_wait_real_start_ = 0;
+    bool read_only_ = false; // the hive file cannot be written
     std::string root_; // the device folder the connection belongs to
     long generation_ = -1; // fork generation of the process that opened the connection
     std::vector<std::pair<const char*, sqlite3_stmt*>> statements_;

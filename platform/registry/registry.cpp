@@ -13,7 +13,10 @@
 #include <cstring>
 #include <functional>
 #include <map>
+#include <mutex>
 #include <new>
+#include <set>
+#include <string>
 
 #include <windows.h>
 
@@ -56,12 +59,33 @@ HKEY new_handle(KeyId key)
     return reinterpret_cast<HKEY>(handle);
 }
 
+thread_local std::string hive_failure;
+
+// The hive's failures go to the event log, each kind once per process: a
+// program that retries must not fill the log.
+void report(const HiveError& error)
+{
+    static std::mutex reported_mutex;
+    static std::set<std::string, std::less<>> reported;
+    {
+        std::lock_guard lock(reported_mutex);
+        if (!reported.insert(error.message).second)
+            return;
+    }
+    wince::eventlog::write("reg.error", {{"error", error.code}, {"message", error.message}});
+}
+
 // Runs an API body, turning hive failures into the error codes it returns.
 LONG guarded(const std::function<LONG()>& body)
 {
+    hive_failure.clear();
     try {
         return body();
     } catch (const HiveError& error) {
+        if (!error.message.empty()) {
+            hive_failure = error.message;
+            report(error);
+        }
         return static_cast<LONG>(error.code);
     } catch (const std::bad_alloc&) {
         return ERROR_OUTOFMEMORY;
@@ -416,5 +440,7 @@ size_t open_handle_count()
     std::lock_guard lock(handles_mutex);
     return open_keys.size();
 }
+
+std::string last_hive_failure() { return hive_failure; }
 
 } // namespace wince::registry

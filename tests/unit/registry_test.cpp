@@ -3,11 +3,19 @@
 #include <atomic>
 #include <csignal>
 #include <cstring>
+#include <fstream>
+#include <memory>
 #include <set>
 #include <string>
 #include <vector>
 
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <sched.h>
 #include <sqlite3.h>
+#include <sys/ioctl.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -15,10 +23,13 @@
 
 #include <windows.h>
 
+#include "child.h"
 #include "device/device.h"
 #include "registry/registry.h"
 #include "test_device.h"
 
+using testing_support::Child;
+using testing_support::exit_code_in_child;
 using testing_support::TempDevice;
 
 namespace {
@@ -435,4 +446,173 @@ TEST(RegistryProcesses, KillDuringAWriteStormKeepsEveryAcknowledgedWrite)
     EXPECT_STREQ(reinterpret_cast<const char*>(sqlite3_column_text(check, 0)), "ok");
     sqlite3_finalize(check);
     sqlite3_close(db);
+}
+
+// ---- a hive in trouble -------------------------------------------------------
+
+namespace {
+
+// Another process in the middle of a write: it holds the hive's write lock
+// until it is killed.
+std::unique_ptr<Child> hold_write_lock()
+{
+    return std::make_unique<Child>([] {
+        sqlite3* db = nullptr;
+        if (sqlite3_open(wince::device::registry_file().c_str(), &db) != SQLITE_OK ||
+            sqlite3_exec(db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) != SQLITE_OK)
+            _exit(1);
+    });
+}
+
+std::string hive_name() { return "registry hive " + wince::device::registry_file().string(); }
+
+// The hive file made read-only on disk for as long as it lives: by its mode,
+// and for root, whom modes do not stop, by the immutable attribute.
+class ReadOnlyFile {
+public:
+    explicit ReadOnlyFile(const std::filesystem::path& file) : file_(file)
+    {
+        chmod(file.c_str(), 0400);
+        if (geteuid() == 0)
+            immutable_ = set_immutable(true);
+    }
+    ~ReadOnlyFile()
+    {
+        if (immutable_)
+            set_immutable(false);
+        chmod(file_.c_str(), 0600);
+    }
+    bool effective() const { return geteuid() != 0 || immutable_; }
+
+private:
+    bool set_immutable(bool on)
+    {
+        const int fd = open(file_.c_str(), O_RDONLY | O_CLOEXEC);
+        int flags = 0;
+        bool done = fd >= 0 && ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
+        flags = on ? flags | FS_IMMUTABLE_FL : flags & ~FS_IMMUTABLE_FL;
+        done = done && ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
+        if (fd >= 0)
+            close(fd);
+        return done;
+    }
+
+    std::filesystem::path file_;
+    bool immutable_ = false;
+};
+
+} // namespace
+
+TEST(RegistryHive, AReaderNeverWaitsForAWriter)
+{
+    TempDevice dev(nlohmann::json{{"clock_rate", 1000}});
+    HKEY key = create(HKEY_LOCAL_MACHINE, L"Software\\Busy");
+    ASSERT_EQ(set_dword(key, L"Value", 5), ERROR_SUCCESS);
+    auto writer = hold_write_lock();
+    // A process that opens the hive now, as the monitor does when a call
+    // comes, reads at once.
+    const int reader = exit_code_in_child([] {
+        HKEY k = nullptr;
+        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"Software\\Busy", 0, 0, &k) != ERROR_SUCCESS)
+            return 1;
+        return get_dword(k, L"Value") == 5u ? 0 : 2;
+    });
+    EXPECT_EQ(reader, 0);
+    RegCloseKey(key);
+}
+
+TEST(RegistryHive, AWriteThatCannotGetTheLockFailsAfterABoundedWaitSayingSo)
+{
+    TempDevice dev(nlohmann::json{{"clock_rate", 1000}});
+    HKEY key = create(HKEY_LOCAL_MACHINE, L"Software\\Busy");
+    auto writer = hold_write_lock();
+    EXPECT_EQ(set_dword(key, L"Value", 6), ERROR_LOCK_VIOLATION);
+    EXPECT_EQ(wince::registry::last_hive_failure(), hive_name() + " is locked by another process");
+    writer.reset();
+    EXPECT_EQ(set_dword(key, L"Value", 6), ERROR_SUCCESS);
+    EXPECT_EQ(wince::registry::last_hive_failure(), "");
+    const auto reported = dev.events("reg.error");
+    ASSERT_EQ(reported.size(), 1u);
+    EXPECT_EQ(reported[0]["error"], ERROR_LOCK_VIOLATION);
+    RegCloseKey(key);
+}
+
+TEST(RegistryHive, AHiveReadOnlyOnDiskIsStillReadAndRefusesWritesSayingSo)
+{
+    TempDevice dev;
+    HKEY key = create(HKEY_LOCAL_MACHINE, L"Software\\Kept");
+    ASSERT_EQ(set_dword(key, L"Value", 7), ERROR_SUCCESS);
+    RegCloseKey(key);
+    ReadOnlyFile read_only(wince::device::registry_file());
+    if (!read_only.effective())
+        GTEST_SKIP() << "cannot make a file read-only for root here";
+    // Fresh processes, as programs started on such a device are.
+    EXPECT_EQ(exit_code_in_child([] {
+                  HKEY k = nullptr;
+                  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"Software\\Kept", 0, 0, &k) != ERROR_SUCCESS)
+                      return 1;
+                  return get_dword(k, L"Value") == 7u ? 0 : 2;
+              }),
+              0);
+    EXPECT_EQ(exit_code_in_child([] {
+                  HKEY k = nullptr;
+                  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"Software\\Kept", 0, 0, &k) != ERROR_SUCCESS)
+                      return 1;
+                  if (set_dword(k, L"Value", 8) != ERROR_CANTWRITE)
+                      return 2;
+                  return wince::registry::last_hive_failure() == hive_name() + " is read-only" ? 0 : 3;
+              }),
+              0);
+}
+
+TEST(RegistryHive, ADamagedHiveSaysSoInsteadOfMissingKeys)
+{
+    TempDevice dev;
+    std::ofstream(wince::device::registry_file(), std::ios::binary) << std::string(8192, 'x');
+    HKEY key = nullptr;
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        EXPECT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"Software", 0, 0, &key), ERROR_BADDB);
+        EXPECT_EQ(wince::registry::last_hive_failure(), hive_name() + " is damaged: file is not a database");
+    }
+    const auto reported = dev.events("reg.error"); // once, however often it fails
+    ASSERT_EQ(reported.size(), 1u);
+    EXPECT_EQ(reported[0]["message"], hive_name() + " is damaged: file is not a database");
+}
+
+TEST(RegistryHive, AFullDiskSaysSoAndLeavesTheLogWhole)
+{
+    if (geteuid() != 0)
+        GTEST_SKIP() << "needs root to mount a small file system";
+    TempDevice dev;
+    const auto small = dev.dir() / "small";
+    std::filesystem::create_directories(small);
+    // In a mount namespace of its own, so that nothing outlives the child.
+    const int filler = exit_code_in_child([&] {
+        if (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+            mount("tmpfs", small.c_str(), "tmpfs", 0, "size=256k") != 0)
+            return 100;
+        wince::device::set_root(small);
+        HKEY k = nullptr;
+        DWORD ignored = 0;
+        if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"Software\\Full", 0, nullptr, 0, 0, nullptr, &k, &ignored) !=
+            ERROR_SUCCESS)
+            return 1;
+        const std::vector<BYTE> block(16 * 1024, 0x5A);
+        LONG result = ERROR_SUCCESS;
+        for (int i = 0; i < 64 && result == ERROR_SUCCESS; ++i)
+            result = RegSetValueExW(k, (L"v" + std::to_wstring(i)).c_str(), 0, REG_BINARY, block.data(),
+                                    static_cast<DWORD>(block.size()));
+        if (result != ERROR_DISK_FULL)
+            return 2;
+        if (wince::registry::last_hive_failure() != hive_name() + " cannot grow: the disk is full")
+            return 3;
+        std::ifstream log(small / "events.jsonl");
+        for (std::string line; std::getline(log, line);)
+            if (!nlohmann::json::parse(line, nullptr, false).is_object())
+                return 4;
+        return 0;
+    });
+    if (filler == 100)
+        GTEST_SKIP() << "cannot mount a file system here";
+    EXPECT_EQ(filler, 0);
 }
