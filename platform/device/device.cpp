@@ -1,12 +1,20 @@
 // Device folder, paths, configuration and fault injection.
 #include "device.h"
 
+#include <algorithm>
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
+#include <iterator>
+#include <limits>
 #include <map>
 #include <mutex>
+#include <stdexcept>
 
 #include <unistd.h>
+
+#include "device/files.h"
 
 namespace wince::device {
 namespace {
@@ -14,6 +22,7 @@ namespace {
 std::mutex state_mutex;
 std::optional<fs::path> explicit_root;
 std::optional<nlohmann::json> loaded_config;
+std::vector<std::string> config_problems_found; // of loaded_config
 fs::path current_program;
 std::string current_program_name;
 std::map<std::string, long, std::less<>> fault_calls;
@@ -28,14 +37,141 @@ fs::path default_root()
     return fs::path(home && *home ? home : "/tmp") / ".local" / "state" / "wince-device";
 }
 
-void merge(nlohmann::json& base, const nlohmann::json& overlay)
+// device.json is read by every process of the device, the phone tool
+// first: a file too large or nested too deep to parse and check cheaply is
+// refused whole.
+constexpr std::uintmax_t max_config_bytes = 1 << 20;
+constexpr int max_config_depth = 16;
+
+struct ConfigTooDeep {};
+
+std::string quoted(const std::string& field) { return "field \"" + field + "\""; }
+
+bool is_whole_number(const nlohmann::json& value, int64_t low, int64_t high)
 {
-    for (auto it = overlay.begin(); it != overlay.end(); ++it) {
-        if (it->is_object() && base.contains(it.key()) && base[it.key()].is_object())
-            merge(base[it.key()], *it);
-        else
-            base[it.key()] = *it;
+    if (value.is_number_unsigned())
+        return low <= 0 ? value.get<uint64_t>() <= static_cast<uint64_t>(high)
+                        : value.get<uint64_t>() >= static_cast<uint64_t>(low) &&
+                              value.get<uint64_t>() <= static_cast<uint64_t>(high);
+    return value.is_number_integer() && value.get<int64_t>() >= low && value.get<int64_t>() <= high;
+}
+
+// Why `value` is no good as the field `name`; empty when it is.  The
+// defaults say which fields there are; a field they do not have is the
+// business of whoever reads it.
+std::string field_problem(const std::string& name, const nlohmann::json& value)
+{
+    if (name == "clock_rate") {
+        if (!value.is_number() || !(value.get<double>() >= 0.001 && value.get<double>() <= 10000))
+            return quoted(name) + " must be a number from 0.001 to 10000";
+    } else if (name == "dpi") {
+        if (!is_whole_number(value, 1, 10000))
+            return quoted(name) + " must be a whole number from 1 to 10000";
+    } else if (name == "screen") {
+        if (!value.is_object())
+            return quoted(name) + " must be an object with \"width\" and \"height\"";
+        for (const char* side : {"width", "height"})
+            if (value.contains(side) && !is_whole_number(value[side], 1, 10000))
+                return quoted(name + "." + side) + " must be a whole number from 1 to 10000";
+    } else if (name == "audio") {
+        if (!value.is_string() || (value != "auto" && value != "null" && value != "wav" && value != "alsa"))
+            return quoted(name) + " must be one of \"auto\", \"null\", \"wav\", \"alsa\"";
+    } else if (name == "volume") {
+        if (!is_whole_number(value, 0, 0xFFFFFFFF))
+            return quoted(name) + " must be a whole number from 0 to 4294967295";
+    } else if (name == "lines") {
+        if (!value.is_array())
+            return quoted(name) + " must be a list of lines";
+        for (size_t i = 0; i < value.size(); ++i) {
+            const auto& line = value[i];
+            const std::string at = name + "[" + std::to_string(i) + "]";
+            if (line.is_string())
+                continue;
+            if (!line.is_object())
+                return quoted(at) + " must be a name or an object";
+            if (line.contains("name") && !line["name"].is_string() && !line["name"].is_null())
+                return quoted(at + ".name") + " must be a string or null";
+            if (!line.contains("media_modes"))
+                continue;
+            const auto& modes = line["media_modes"];
+            if (!modes.is_array() || !std::all_of(modes.begin(), modes.end(), [](const nlohmann::json& mode) {
+                    return mode.is_string() || is_whole_number(mode, 0, 0xFFFFFFFF);
+                }))
+                return quoted(at + ".media_modes") + " must be a list of media mode names or numbers";
+        }
+    } else if (name == "faults") {
+        if (!value.is_object())
+            return quoted(name) + " must be an object of programs";
+        for (auto program = value.begin(); program != value.end(); ++program) {
+            const std::string at = name + "." + program.key();
+            if (!program->is_object())
+                return quoted(at) + " must be an object of platform calls";
+            for (auto rule = program->begin(); rule != program->end(); ++rule)
+                if (*rule != "fail" && !is_whole_number(*rule, 0, std::numeric_limits<int64_t>::max()))
+                    return quoted(at + "." + rule.key()) + " must be \"fail\" or a count";
+        }
     }
+    return {};
+}
+
+nlohmann::json parse_config(const std::string& text)
+{
+    return nlohmann::json::parse(text, [](int depth, nlohmann::json::parse_event_t, nlohmann::json&) {
+        if (depth > max_config_depth)
+            throw ConfigTooDeep{};
+        return true;
+    });
+}
+
+// device.json over the defaults: each field of the file that is sound
+// replaces the default's, and each that is not leaves the default and adds
+// a problem.  A file that cannot be read as a whole leaves all defaults.
+nlohmann::json load_config(const fs::path& file, std::vector<std::string>& problems)
+{
+    nlohmann::json merged = default_config();
+    std::error_code error;
+    if (!fs::exists(file, error))
+        return merged;
+    const std::string where = file.string() + ": ";
+    if (fs::file_size(file, error) > max_config_bytes) {
+        problems.push_back(where + "larger than " + std::to_string(max_config_bytes / 1024) + " KiB");
+        return merged;
+    }
+    std::ifstream in(file, std::ios::binary);
+    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (!in.eof() && in.fail()) {
+        problems.push_back(where + "cannot be read");
+        return merged;
+    }
+    nlohmann::json parsed;
+    try {
+        parsed = parse_config(text);
+    } catch (const ConfigTooDeep&) {
+        problems.push_back(where + "nested deeper than " + std::to_string(max_config_depth) + " levels");
+        return merged;
+    } catch (const nlohmann::json::exception& bad) {
+        std::string reason = bad.what();
+        if (reason.rfind('[', 0) == 0 && reason.find("] ") != std::string::npos)
+            reason = reason.substr(reason.find("] ") + 2);
+        problems.push_back(where + "not valid JSON: " + reason);
+        return merged;
+    }
+    if (!parsed.is_object()) {
+        problems.push_back(where + "must hold a JSON object");
+        return merged;
+    }
+    for (auto field = parsed.begin(); field != parsed.end(); ++field) {
+        const std::string problem = field_problem(field.key(), *field);
+        if (!problem.empty()) {
+            problems.push_back(where + problem);
+            continue;
+        }
+        if (field.key() == "screen")
+            merged["screen"].update(*field);
+        else
+            merged[field.key()] = std::move(*field);
+    }
+    return merged;
 }
 
 } // namespace
@@ -109,16 +245,18 @@ const nlohmann::json& config()
 {
     std::lock_guard lock(state_mutex);
     if (!loaded_config) {
-        nlohmann::json merged = default_config();
-        std::ifstream in(explicit_root ? *explicit_root / "device.json" : default_root() / "device.json");
-        if (in) {
-            nlohmann::json file = nlohmann::json::parse(in, nullptr, false);
-            if (file.is_object())
-                merge(merged, file);
-        }
-        loaded_config = std::move(merged);
+        config_problems_found.clear();
+        loaded_config = load_config((explicit_root ? *explicit_root : default_root()) / "device.json",
+                                    config_problems_found);
     }
     return *loaded_config;
+}
+
+std::vector<std::string> config_problems()
+{
+    config();
+    std::lock_guard lock(state_mutex);
+    return config_problems_found;
 }
 
 void reload_config()
@@ -130,13 +268,8 @@ void reload_config()
 void write_config(const nlohmann::json& config)
 {
     const fs::path file = config_file();
-    fs::create_directories(file.parent_path());
-    const fs::path temp = file.string() + ".tmp";
-    {
-        std::ofstream out(temp, std::ios::trunc);
-        out << config.dump(2) << '\n';
-    }
-    fs::rename(temp, file);
+    if (!replace_file(file, config.dump(2) + "\n"))
+        throw std::runtime_error("cannot write " + file.string() + ": " + std::strerror(errno));
     reload_config();
 }
 

@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include <nlohmann/json.hpp>
 
@@ -35,10 +36,17 @@ fs::path host_path(std::wstring_view device_path);
 std::wstring device_path(const fs::path& host);
 
 // device.json merged over the defaults; read once per process (reload() for
-// tools that rewrite it).
+// tools that rewrite it).  A field of the wrong type or out of range keeps
+// its default; a file that is too large (over 1 MiB), nested too deep or not
+// valid JSON leaves every default.
 const nlohmann::json& config();
 nlohmann::json default_config();
 void reload_config();
+// What config() could not take from device.json, one line each, naming the
+// file and the field: DIR/device.json: field "clock_rate" must be ...
+std::vector<std::string> config_problems();
+// Writes device.json whole; throws std::runtime_error naming the file when
+// it cannot (a full disk, say).
 void write_config(const nlohmann::json& config);
 
 // This process's program: host path of its executable and its file name

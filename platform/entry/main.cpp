@@ -1,6 +1,7 @@
 // The process entry of every device program: attach to the device, run the
 // program's WinMain with its resource module and command line, and leave
 // the device with WinMain's result as exit code.
+#include <cstdio>
 #include <filesystem>
 #include <string>
 
@@ -35,6 +36,15 @@ std::string command_line(int argc, char** argv)
     return line;
 }
 
+// A configuration the program cannot use as written is not ignored in
+// silence: each problem is one line of the program's output (its log).
+void warn_about_config()
+{
+    for (const std::string& problem : wince::device::config_problems())
+        std::fprintf(stderr, "%s: warning: %s; defaults used\n", wince::device::program_name().c_str(),
+                     problem.c_str());
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -45,6 +55,7 @@ int main(int argc, char** argv)
     ::umask(077);
     const auto exe = executable_path(argv[0]);
     device::set_program(exe);
+    warn_about_config();
     const std::string cmdline = command_line(argc, argv);
     process::attach(cmdline);
     eventlog::write("process.start", {{"path", device::narrow(device::device_path(exe))}, {"cmdline", cmdline}});

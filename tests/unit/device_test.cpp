@@ -1,4 +1,5 @@
-// The device folder, its clock, the manual-clock scheduler and the event log.
+// The device folder, its configuration, its clock, the manual-clock scheduler
+// and the event log.
 #include <csignal>
 #include <fstream>
 #include <set>
@@ -46,6 +47,69 @@ TEST(DeviceConfig, FileValuesMergeOverDefaultsAndFaultCountsRunOut)
     EXPECT_TRUE(device::inject_fault("CreateThread"));
     EXPECT_FALSE(device::inject_fault("CreateThread"));
     EXPECT_FALSE(device::inject_fault("CreateEventW"));
+}
+
+namespace {
+
+// Replaces device.json with `text` as written and has the configuration
+// read again.
+void write_raw_config(const TempDevice& dev, const std::string& text)
+{
+    std::ofstream(dev.dir() / "device.json", std::ios::trunc) << text;
+    device::reload_config();
+}
+
+} // namespace
+
+TEST(DeviceConfig, AFieldOfTheWrongTypeKeepsItsDefaultAndIsNamed)
+{
+    TempDevice dev;
+    write_raw_config(dev, R"({"clock_rate": "fast", "dpi": 120, "audio": "loud", "volume": -3,
+                             "screen": {"width": 480, "height": 0}, "lines": ["Radio", {"name": 5}],
+                             "faults": {"*": {"CreateThread": true}}, "unknown to the platform": [1]})");
+    const auto& config = device::config();
+    EXPECT_EQ(config["clock_rate"], 1.0);
+    EXPECT_EQ(config["dpi"], 120);
+    EXPECT_EQ(config["audio"], "auto");
+    EXPECT_EQ(config["screen"], device::default_config()["screen"]);
+    EXPECT_EQ(config["lines"], device::default_config()["lines"]);
+    EXPECT_EQ(config["faults"], nlohmann::json::object());
+    EXPECT_FALSE(device::inject_fault("CreateThread"));
+
+    const std::string file = (dev.dir() / "device.json").string();
+    const std::vector<std::string> expected = {
+        file + ": field \"audio\" must be one of \"auto\", \"null\", \"wav\", \"alsa\"",
+        file + ": field \"clock_rate\" must be a number from 0.001 to 10000",
+        file + ": field \"faults.*.CreateThread\" must be \"fail\" or a count",
+        file + ": field \"lines[1].name\" must be a string or null",
+        file + ": field \"screen.height\" must be a whole number from 1 to 10000",
+        file + ": field \"volume\" must be a whole number from 0 to 4294967295",
+    };
+    EXPECT_EQ(device::config_problems(), expected);
+}
+
+TEST(DeviceConfig, AFileTooDeepTooLargeOrNotJsonIsRefusedWholeNamingTheFile)
+{
+    TempDevice dev;
+    const std::string file = (dev.dir() / "device.json").string();
+    const int depth = 100000; // merged field by field, this once overflowed the stack
+    std::string deep;
+    for (int i = 0; i < depth; ++i)
+        deep += "{\"a\":";
+    deep += "1" + std::string(depth, '}');
+    write_raw_config(dev, deep);
+    EXPECT_EQ(device::config(), device::default_config());
+    EXPECT_EQ(device::config_problems(), std::vector<std::string>{file + ": nested deeper than 16 levels"});
+
+    write_raw_config(dev, "{\"padding\": \"" + std::string(2 << 20, 'x') + "\"}");
+    EXPECT_EQ(device::config(), device::default_config());
+    EXPECT_EQ(device::config_problems(), std::vector<std::string>{file + ": larger than 1024 KiB"});
+
+    write_raw_config(dev, "{\"clock_rate\": 5,");
+    EXPECT_EQ(device::config()["clock_rate"], 1.0);
+    ASSERT_EQ(device::config_problems().size(), 1u);
+    EXPECT_EQ(device::config_problems()[0].rfind(file + ": not valid JSON: parse error at line 1", 0), 0u)
+        << device::config_problems()[0];
 }
 
 TEST(ManualClock, AdvanceRunsDeviceThreadsAtTheirExactDeadlines)
