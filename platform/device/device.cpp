@@ -23,6 +23,7 @@ std::mutex state_mutex;
 std::optional<fs::path> explicit_root;
 std::optional<nlohmann::json> loaded_config;
 std::vector<std::string> config_problems_found; // of loaded_config
+uint64_t loaded_generation = 0;
 fs::path current_program;
 std::string current_program_name;
 std::map<std::string, long, std::less<>> fault_calls;
@@ -248,8 +249,16 @@ const nlohmann::json& config()
         config_problems_found.clear();
         loaded_config = load_config((explicit_root ? *explicit_root : default_root()) / "device.json",
                                     config_problems_found);
+        ++loaded_generation;
     }
     return *loaded_config;
+}
+
+uint64_t config_generation()
+{
+    config();
+    std::lock_guard lock(state_mutex);
+    return loaded_generation;
 }
 
 std::vector<std::string> config_problems()

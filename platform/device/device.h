@@ -4,6 +4,7 @@
 // of the program that runs on it.  Two device folders never see each other.
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -45,6 +46,9 @@ void reload_config();
 // What config() could not take from device.json, one line each, naming the
 // file and the field: DIR/device.json: field "clock_rate" must be ...
 std::vector<std::string> config_problems();
+// Changes each time config() reads device.json anew, for what is derived
+// from the configuration and kept.
+uint64_t config_generation();
 // Writes device.json whole; throws std::runtime_error naming the file when
 // it cannot (a full disk, say).
 void write_config(const nlohmann::json& config);

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <fstream>
+#include <mutex>
 
 #include <unistd.h>
 
@@ -15,6 +16,7 @@
 
 #include "device/channel.h"
 #include "device/device.h"
+#include "device/files.h"
 #include "device/eventlog.h"
 #include "device/run_state.h"
 #include "tapi/delivery.h"
@@ -22,10 +24,11 @@
 
 namespace wince::tapi {
 
-std::vector<LineDevice> line_devices()
+namespace {
+
+std::vector<LineDevice> read_line_devices(const nlohmann::json& config)
 {
     std::vector<LineDevice> lines;
-    const auto& config = device::config();
     if (!config.contains("lines") || !config["lines"].is_array())
         return lines;
     for (const auto& entry : config["lines"]) {
@@ -52,6 +55,23 @@ std::vector<LineDevice> line_devices()
         lines.push_back(std::move(line));
     }
     return lines;
+}
+
+} // namespace
+
+LineDevices line_devices()
+{
+    static std::mutex cache_mutex;
+    static std::shared_ptr<const std::vector<LineDevice>> cached;
+    static uint64_t cached_generation = 0;
+    const nlohmann::json& config = device::config();
+    const uint64_t generation = device::config_generation();
+    std::lock_guard held(cache_mutex);
+    if (!cached || cached_generation != generation) {
+        cached = std::make_shared<const std::vector<LineDevice>>(read_line_devices(config));
+        cached_generation = generation;
+    }
+    return LineDevices(cached);
 }
 
 std::optional<uint32_t> default_cellular_line()
@@ -228,13 +248,7 @@ void publish_open_lines(const std::vector<uint32_t>& lines)
         std::filesystem::remove(file, ignored);
         return;
     }
-    std::filesystem::create_directories(registry_dir(), ignored);
-    const auto temp = std::filesystem::path(file.string() + ".tmp");
-    {
-        std::ofstream out(temp, std::ios::trunc);
-        out << nlohmann::json{{"lines", lines}}.dump() << '\n';
-    }
-    std::filesystem::rename(temp, file, ignored);
+    device::replace_file(file, nlohmann::json{{"lines", lines}}.dump() + "\n");
 }
 
 } // namespace wince::tapi::radio

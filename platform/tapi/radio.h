@@ -5,7 +5,9 @@
 // find it with lineGetMessage.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -17,9 +19,24 @@ struct LineDevice {
     uint32_t media_modes = 0;         // LINEMEDIAMODE_ bits
 };
 
+// The line devices of the configuration, read once per configuration:
+// every line function looks one up, so a device with many lines must not
+// read them all for each.
+class LineDevices {
+public:
+    explicit LineDevices(std::shared_ptr<const std::vector<LineDevice>> lines) : lines_(std::move(lines)) {}
+    size_t size() const { return lines_->size(); }
+    const LineDevice& operator[](size_t id) const { return (*lines_)[id]; }
+    auto begin() const { return lines_->begin(); }
+    auto end() const { return lines_->end(); }
+
+private:
+    std::shared_ptr<const std::vector<LineDevice>> lines_;
+};
+
 // device.json "lines", in device-identifier order.  A line without
 // "media_modes" supports interactive voice and data.
-std::vector<LineDevice> line_devices();
+LineDevices line_devices();
 
 // The identifier of the last line called "Cellular Line", if any.
 std::optional<uint32_t> default_cellular_line();

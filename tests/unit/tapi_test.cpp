@@ -130,6 +130,22 @@ TEST(TapiLines, DevicesDescribeTheirNamesAndMediaAsTheWatcherReadsThem)
     EXPECT_EQ(lineGetDevCaps(app.handle, 0, 0x00020000, 0, &fixed), static_cast<LONG>(LINEERR_INVALAPPHANDLE));
 }
 
+TEST(TapiLines, ManyLinesAreReadOncePerConfigurationNotOncePerCall)
+{
+    // Each line function once read all of device.json's lines: a watcher
+    // that looks at every line took time growing with their square.
+    nlohmann::json lines = nlohmann::json::array();
+    for (int i = 0; i < 10000; ++i)
+        lines.push_back({{"name", "Line " + std::to_string(i)}});
+    TempDevice dev(nlohmann::json{{"lines", lines}});
+    App app = initialize();
+    ASSERT_EQ(app.devices, 10000u);
+    for (DWORD id = 0; id + 1 < app.devices; ++id)
+        device_caps(app.handle, id);
+    EXPECT_EQ(line_name(device_caps(app.handle, 9999)), L"Line 9999");
+    lineShutdown(app.handle);
+}
+
 TEST(TapiLines, InitializationRejectsWhatItCannotServe)
 {
     TempDevice dev(nlohmann::json{{"lines", nlohmann::json::array()}});
