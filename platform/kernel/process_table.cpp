@@ -18,6 +18,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -26,6 +27,7 @@
 #include "device/channel.h"
 #include "device/clock.h"
 #include "device/device.h"
+#include "device/files.h"
 
 extern char** environ;
 
@@ -89,21 +91,6 @@ std::optional<Info> from_json(const nlohmann::json& j)
     }
 }
 
-// Replaces `file` whole with `text`.
-void write_atomically(const fs::path& file, const std::string& text)
-{
-    std::error_code ignored;
-    fs::create_directories(file.parent_path(), ignored);
-    const fs::path temp = file.string() + "." + std::to_string(::gettid()) + ".tmp";
-    {
-        std::ofstream out(temp, std::ios::trunc);
-        out << text << '\n';
-        if (!out)
-            return;
-    }
-    fs::rename(temp, file, ignored);
-}
-
 nlohmann::json read_json(const fs::path& file)
 {
     std::ifstream in(file);
@@ -112,16 +99,41 @@ nlohmann::json read_json(const fs::path& file)
     return nlohmann::json::parse(in, nullptr, false);
 }
 
-void write_entry(const Info& info) { write_atomically(entry_file(info.pid), to_json(info).dump()); }
+void write_entry(const Info& info) { device::replace_file(entry_file(info.pid), to_json(info).dump() + "\n"); }
+
+bool is_live(const Info& info, uint32_t pid)
+{
+    if (info.pid != pid)
+        return false;
+    const auto start = host_start_of(pid);
+    return start && *start == info.host_start;
+}
+
+// Removes the entry of a process that has died.  The entry is moved aside
+// first: should its pid have been reused by a process that wrote its own
+// entry meanwhile, that one is put back.
+void forget_entry(uint32_t pid)
+{
+    const fs::path entry = entry_file(pid);
+    const fs::path aside = entry.string() + "." + std::to_string(::gettid()) + ".dead";
+    if (::rename(entry.c_str(), aside.c_str()) != 0)
+        return;
+    const auto moved = from_json(read_json(aside));
+    if (moved && is_live(*moved, pid))
+        ::link(aside.c_str(), entry.c_str()); // fails only when a newer entry is there already
+    ::unlink(aside.c_str());
+}
 
 std::optional<Info> read_entry(uint32_t pid)
 {
-    auto info = from_json(read_json(entry_file(pid)));
-    if (!info || info->pid != pid)
+    const nlohmann::json entry = read_json(entry_file(pid));
+    if (entry.is_null())
+        return std::nullopt; // no such entry
+    auto info = from_json(entry);
+    if (!info || !is_live(*info, pid)) {
+        forget_entry(pid);
         return std::nullopt;
-    auto start = host_start_of(pid);
-    if (!start || *start != info->host_start)
-        return std::nullopt;
+    }
     return info;
 }
 
@@ -288,7 +300,7 @@ std::optional<uint32_t> owner_of_thread(uint32_t tid)
 
 void record_exit(uint32_t pid, uint64_t host_start, uint32_t exit_code)
 {
-    write_atomically(exit_file(pid), nlohmann::json{{"code", exit_code}, {"host_start", host_start}}.dump());
+    device::replace_file(exit_file(pid), nlohmann::json{{"code", exit_code}, {"host_start", host_start}}.dump() + "\n");
 }
 
 std::optional<uint32_t> recorded_exit(uint32_t pid, uint64_t host_start)
@@ -351,8 +363,9 @@ void write_int(int fd, int value)
     out += plan.log_prefix.size();
     append_number(out, ::getpid());
     std::memcpy(out, ".log", 5);
-    int log_fd = ::open(plan.log_path.data(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+    int log_fd = ::open(plan.log_path.data(), O_WRONLY | O_CREAT | O_APPEND, 0600);
     if (log_fd >= 0) {
+        ::fchmod(log_fd, 0600); // the device's files are its owner's alone
         ::dup2(log_fd, 1);
         ::dup2(log_fd, 2);
         if (log_fd > 2)
@@ -379,7 +392,7 @@ std::optional<uint32_t> spawn(const fs::path& program, const std::vector<std::st
         error = errno;
         return std::nullopt;
     }
-    fs::create_directories(device::run_dir(), fs_error);
+    device::make_private_dirs(device::run_dir());
 
     int pid_pipe[2], status_pipe[2];
     if (::pipe2(pid_pipe, O_CLOEXEC) != 0) {

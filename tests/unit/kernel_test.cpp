@@ -294,10 +294,12 @@ TEST(ProcessTable, LiveProcessesAreListedWithThreadsAndKilledOnesAreNot)
     EXPECT_EQ(process::list().size(), 1u);
 
     child.kill_now(); // its entry stays behind, but it is dead
-    EXPECT_TRUE(std::filesystem::exists(dev.dir() / "run/proc" / (std::to_string(child.pid()) + ".json")));
+    const auto entry = dev.dir() / "run/proc" / (std::to_string(child.pid()) + ".json");
+    EXPECT_TRUE(std::filesystem::exists(entry));
+    EXPECT_TRUE(process::list().empty());
+    EXPECT_FALSE(std::filesystem::exists(entry)); // removed once seen dead
     EXPECT_FALSE(process::alive(child.pid()));
     EXPECT_FALSE(process::owner_of_thread(child.pid()));
-    EXPECT_TRUE(process::list().empty());
 }
 
 TEST(ProcessTable, AnEntryForAReusedPidDoesNotCount)
