@@ -3,6 +3,10 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <optional>
+#include <string>
+
+#include <sys/wait.h>
 
 #include <nlohmann/json.hpp>
 
@@ -23,6 +27,17 @@ fs::path program_location(const std::string& given)
     return fs::absolute(given);
 }
 
+// For a program that ended before it settled: " exited at once with code N".
+std::string how_it_ended(int wait_status)
+{
+    if (WIFEXITED(wait_status))
+        return " exited at once with code " + std::to_string(WEXITSTATUS(wait_status));
+    if (WIFSIGNALED(wait_status))
+        return " was ended at once by signal " + std::to_string(WTERMSIG(wait_status)) + " (" +
+               strsignal(WTERMSIG(wait_status)) + ")";
+    return " ended at once";
+}
+
 void run_program(const std::vector<std::string>& words)
 {
     if (words.empty())
@@ -33,10 +48,11 @@ void run_program(const std::vector<std::string>& words)
     if (!fs::is_regular_file(program, error))
         throw Failure("run: no program at '" + given + "' (" + program.string() + ")");
     int spawn_error = 0;
-    const auto pid = wince::process::spawn(program, {words.begin() + 1, words.end()}, spawn_error);
+    std::optional<int> ended;
+    const auto pid = wince::process::spawn(program, {words.begin() + 1, words.end()}, spawn_error, &ended);
     if (!pid)
         throw Failure("run: cannot start '" + given + "': " + std::strerror(spawn_error));
-    std::printf("%u %s\n", *pid, program.filename().c_str());
+    std::printf("%u %s%s\n", *pid, program.filename().c_str(), ended ? how_it_ended(*ended).c_str() : "");
 }
 
 void list_processes(bool as_json)
@@ -76,7 +92,9 @@ void add_process_commands(CLI::App& app)
     run->add_option("PATH", words, "The program, then its arguments (after -- when they look like options)")
         ->required();
     run->footer("PATH is a device path (\"\\Program Files\\CallTicker\\CallTicker.exe\") or a host path;\n"
-                "the program's output goes to run/<exe>.<pid>.log in the device folder.");
+                "the program's output goes to run/<exe>.<pid>.log in the device folder.\n"
+                "Prints the process id and the program's file name, and how the program ended\n"
+                "when it did so before it first waited (\"exited at once with code N\").");
     run->callback([] { run_program(words); });
 
     auto* ps = app.add_subcommand("ps", "The device's processes and their threads");

@@ -55,9 +55,15 @@ std::optional<uint32_t> recorded_exit(uint32_t pid, uint64_t host_start);
 
 // Starts `program` on this device, detached from the caller (own session,
 // stdin from /dev/null, output to run/<exe>.<pid>.log), and returns once it
-// has attached to the device or ended.  On failure returns none and sets
+// has settled (a thread of it waits for the first time), ended, or kept
+// busy for a few seconds.  When it ended first, `ended_status` receives its
+// wait status (exit code or signal).  On failure returns none and sets
 // `error` to the errno (ENOENT for a missing program, EACCES, ...).
 std::optional<uint32_t> spawn(const std::filesystem::path& program, const std::vector<std::string>& args,
-                              int& error);
+                              int& error, std::optional<int>* ended_status = nullptr);
+
+// Tells spawn() that this program has settled: called when a device thread
+// of it first waits.
+void settled();
 
 } // namespace wince::process

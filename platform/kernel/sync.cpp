@@ -5,6 +5,8 @@
 #include <condition_variable>
 #include <list>
 
+#include "kernel/process_table.h"
+
 namespace wince::sync {
 namespace {
 
@@ -39,7 +41,10 @@ bool terminated() { return termination_flag && *termination_flag; }
 void on_blocked(Waiter& w)
 {
     w.awake = false;
-    if (w.counted && --kernel().running_device_threads == 0)
+    if (!w.counted)
+        return;
+    process::settled();
+    if (--kernel().running_device_threads == 0)
         kernel().quiet_cv.notify_all();
 }
 

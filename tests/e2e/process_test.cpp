@@ -80,6 +80,22 @@ TEST(PhoneRun, MissingProgramsAreOneClearError)
     EXPECT_TRUE(result.output.empty());
 }
 
+TEST(PhoneRun, AProgramThatEndsBeforeItFirstWaitsIsReportedWithHowItEnded)
+{
+    TempDevice dev(nlohmann::json{{"clock_rate", 20}});
+    Phone phone(dev.dir());
+    const std::string quick = phone.ok({"run", tiny, "exit", "3"});
+    EXPECT_EQ(quick, std::to_string(started_pid(quick)) + " TinyProgram.exe exited at once with code 3\n");
+
+    const std::string killed = phone.ok({"run", "--", "/bin/sh", "-c", "kill -KILL $$"});
+    EXPECT_EQ(killed, std::to_string(started_pid(killed)) + " sh was ended at once by signal 9 (Killed)\n");
+
+    // One that waits first has started, whatever it does later.
+    const std::string waiting = phone.ok({"run", tiny, "exit", "4", "1000"});
+    EXPECT_EQ(waiting, std::to_string(started_pid(waiting)) + " TinyProgram.exe\n");
+    EXPECT_EQ(exit_of(phone, started_pid(waiting))["code"], 4);
+}
+
 TEST(PhoneRun, PsListsRunningProgramsAndTerminationEndsThem)
 {
     TempDevice dev;
