@@ -1,21 +1,29 @@
-// The device folder, its configuration, its clock, the manual-clock scheduler
-// and the event log.
+// The device folder, its configuration, its privacy, its clock, the
+// manual-clock scheduler and the event log.
 #include <csignal>
 #include <fstream>
 #include <set>
 #include <thread>
 
+#include <fcntl.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
+#include <windows.h>
 
 #include "child.h"
 #include "device/clock.h"
 #include "device/device.h"
 #include "device/eventlog.h"
+#include "device/run_state.h"
+#include "kernel/process_table.h"
 #include "kernel/sync.h"
+#include "tapi/radio.h"
 #include "test_device.h"
 
 using testing_support::TempDevice;
@@ -110,6 +118,94 @@ TEST(DeviceConfig, AFileTooDeepTooLargeOrNotJsonIsRefusedWholeNamingTheFile)
     ASSERT_EQ(device::config_problems().size(), 1u);
     EXPECT_EQ(device::config_problems()[0].rfind(file + ": not valid JSON: parse error at line 1", 0), 0u)
         << device::config_problems()[0];
+}
+
+TEST(DevicePrivacy, EverythingThePlatformMakesIsTheOwnersAloneWhateverTheUmask)
+{
+    const mode_t umask_before = umask(0);
+    {
+        TempDevice dev;
+        device::set_program("privacy.exe");
+        wince::process::attach("");
+        wince::eventlog::write("test.private");
+        wince::run_state::update("privacy", [](nlohmann::json& doc) { doc["seen"] = true; });
+        wince::tapi::radio::publish_open_lines({0});
+        wince::clock::boot();
+        HANDLE mutex = CreateMutexW(nullptr, FALSE, L"PrivacyMutex");
+        HKEY key = nullptr;
+        DWORD disposition = 0;
+        ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"Software\\Private", 0, nullptr, 0, 0, nullptr, &key,
+                                  &disposition),
+                  ERROR_SUCCESS);
+
+        std::vector<std::string> open_to_others;
+        struct stat status {};
+        ASSERT_EQ(stat(dev.dir().c_str(), &status), 0);
+        if (status.st_mode & 077)
+            open_to_others.push_back(dev.dir().string());
+        size_t seen = 0;
+        for (const auto& entry : std::filesystem::recursive_directory_iterator(dev.dir())) {
+            ++seen;
+            ASSERT_EQ(lstat(entry.path().c_str(), &status), 0);
+            if (status.st_mode & 077)
+                open_to_others.push_back(entry.path().string());
+        }
+        EXPECT_GE(seen, 15u); // hive and its WAL, socket, mutex files, run state...
+        EXPECT_EQ(open_to_others, std::vector<std::string>{});
+
+        RegCloseKey(key);
+        CloseHandle(mutex);
+        wince::tapi::radio::publish_open_lines({});
+        wince::process::detach(0);
+    }
+    umask(umask_before);
+}
+
+TEST(DevicePrivacy, AnotherUserReachesNothingOfTheDevice)
+{
+    if (!testing_support::can_become_another_user())
+        GTEST_SKIP() << "needs root to act as another user";
+    const mode_t umask_before = umask(0);
+    TempDevice dev;
+    umask(umask_before);
+    device::set_program("privacy.exe");
+    wince::process::attach("");
+    wince::eventlog::write("test.private");
+    HANDLE mutex = CreateMutexW(nullptr, FALSE, L"PrivacyMutex");
+    HKEY key = nullptr;
+    DWORD disposition = 0;
+    ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"Software\\Private", 0, nullptr, 0, 0, nullptr, &key,
+                              &disposition),
+              ERROR_SUCCESS);
+    const std::string socket_file = (device::run_dir() / "proc" / (std::to_string(getpid()) + ".sock")).string();
+    const std::vector<std::filesystem::path> files = {
+        dev.dir() / "device.json",          dev.dir() / "events.jsonl",
+        dev.dir() / "registry.db",          device::run_dir() / "mutex" / "guard",
+        device::run_dir() / "mutex" / "PrivacyMutex.lock",
+        device::run_dir() / "proc" / (std::to_string(getpid()) + ".json"),
+    };
+    // Exit code 0: refused everywhere; N: reached files[N - 1]; 50: reached
+    // the channel's socket.
+    const int stranger = testing_support::exit_code_in_child([&] {
+        if (!testing_support::become_another_user())
+            return 99;
+        for (size_t i = 0; i < files.size(); ++i) {
+            const int fd = open(files[i].c_str(), O_RDONLY);
+            if (fd >= 0 || errno != EACCES)
+                return static_cast<int>(i + 1);
+        }
+        int fd = socket(AF_UNIX, SOCK_DGRAM, 0);
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        socket_file.copy(address.sun_path, sizeof address.sun_path - 1);
+        if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 || errno != EACCES)
+            return 50;
+        return 0;
+    });
+    EXPECT_EQ(stranger, 0);
+    RegCloseKey(key);
+    CloseHandle(mutex);
+    wince::process::detach(0);
 }
 
 TEST(ManualClock, AdvanceRunsDeviceThreadsAtTheirExactDeadlines)
