@@ -26,9 +26,6 @@
 namespace wince::registry {
 namespace {
 
-// The schema's version, kept in the hive's user_version: 0 is a new hive.
-constexpr int schema_version = 1;
-
 constexpr const char* schema = R"sql(
 CREATE TABLE IF NOT EXISTS keys(
     id INTEGER PRIMARY KEY AUTOINCREMENT,
@@ -265,10 +262,12 @@ void Hive::connect()
 // open the hive.
 void Hive::set_up_if_new()
 {
+    static constexpr const char* tables_sql =
+        "SELECT count(*) FROM sqlite_master WHERE type = 'table' AND name IN ('keys', 'vals')";
     {
-        Query version(statement("PRAGMA user_version"));
-        version.step();
-        if (version.number(0) >= schema_version)
+        Query tables(statement(tables_sql));
+        tables.step();
+        if (tables.number(0) == 2)
             return;
     }
     if (read_only_)
@@ -277,7 +276,6 @@ void Hive::set_up_if_new()
     exec("BEGIN IMMEDIATE");
     try {
         exec(schema);
-        exec(("PRAGMA user_version = " + std::to_string(schema_version)).c_str());
         exec("COMMIT");
     } catch (...) {
         sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
