@@ -57,62 +57,99 @@ bool is_whole_number(const nlohmann::json& value, int64_t low, int64_t high)
     return value.is_number_integer() && value.get<int64_t>() >= low && value.get<int64_t>() <= high;
 }
 
+// Each check says why a value is no good as its field; empty when it is.
+
+std::string check_clock_rate(const std::string& name, const nlohmann::json& value)
+{
+    if (value.is_number() && value.get<double>() >= 0.001 && value.get<double>() <= 10000)
+        return {};
+    return quoted(name) + " must be a number from 0.001 to 10000";
+}
+
+std::string check_dpi(const std::string& name, const nlohmann::json& value)
+{
+    return is_whole_number(value, 1, 10000) ? "" : quoted(name) + " must be a whole number from 1 to 10000";
+}
+
+std::string check_screen(const std::string& name, const nlohmann::json& value)
+{
+    if (!value.is_object())
+        return quoted(name) + " must be an object with \"width\" and \"height\"";
+    for (const char* side : {"width", "height"})
+        if (value.contains(side) && !is_whole_number(value[side], 1, 10000))
+            return quoted(name + "." + side) + " must be a whole number from 1 to 10000";
+    return {};
+}
+
+std::string check_audio(const std::string& name, const nlohmann::json& value)
+{
+    if (value == "auto" || value == "null" || value == "wav" || value == "alsa")
+        return {};
+    return quoted(name) + " must be one of \"auto\", \"null\", \"wav\", \"alsa\"";
+}
+
+std::string check_volume(const std::string& name, const nlohmann::json& value)
+{
+    return is_whole_number(value, 0, 0xFFFFFFFF) ? "" : quoted(name) + " must be a whole number from 0 to 4294967295";
+}
+
+std::string check_line(const std::string& name, const nlohmann::json& line)
+{
+    if (line.is_string())
+        return {};
+    if (!line.is_object())
+        return quoted(name) + " must be a name or an object";
+    if (line.contains("name") && !line["name"].is_string() && !line["name"].is_null())
+        return quoted(name + ".name") + " must be a string or null";
+    if (!line.contains("media_modes"))
+        return {};
+    const auto& modes = line["media_modes"];
+    const auto is_mode = [](const nlohmann::json& mode) {
+        return mode.is_string() || is_whole_number(mode, 0, 0xFFFFFFFF);
+    };
+    if (!modes.is_array() || !std::all_of(modes.begin(), modes.end(), is_mode))
+        return quoted(name + ".media_modes") + " must be a list of media mode names or numbers";
+    return {};
+}
+
+std::string check_lines(const std::string& name, const nlohmann::json& value)
+{
+    if (!value.is_array())
+        return quoted(name) + " must be a list of lines";
+    for (size_t i = 0; i < value.size(); ++i)
+        if (auto problem = check_line(name + "[" + std::to_string(i) + "]", value[i]); !problem.empty())
+            return problem;
+    return {};
+}
+
+std::string check_faults(const std::string& name, const nlohmann::json& value)
+{
+    if (!value.is_object())
+        return quoted(name) + " must be an object of programs";
+    for (auto program = value.begin(); program != value.end(); ++program) {
+        const std::string at = name + "." + program.key();
+        if (!program->is_object())
+            return quoted(at) + " must be an object of platform calls";
+        for (auto rule = program->begin(); rule != program->end(); ++rule)
+            if (*rule != "fail" && !is_whole_number(*rule, 0, std::numeric_limits<int64_t>::max()))
+                return quoted(at + "." + rule.key()) + " must be \"fail\" or a count";
+    }
+    return {};
+}
+
 // Why `value` is no good as the field `name`; empty when it is.  The
 // defaults say which fields there are; a field they do not have is the
 // business of whoever reads it.
 std::string field_problem(const std::string& name, const nlohmann::json& value)
 {
-    if (name == "clock_rate") {
-        if (!value.is_number() || !(value.get<double>() >= 0.001 && value.get<double>() <= 10000))
-            return quoted(name) + " must be a number from 0.001 to 10000";
-    } else if (name == "dpi") {
-        if (!is_whole_number(value, 1, 10000))
-            return quoted(name) + " must be a whole number from 1 to 10000";
-    } else if (name == "screen") {
-        if (!value.is_object())
-            return quoted(name) + " must be an object with \"width\" and \"height\"";
-        for (const char* side : {"width", "height"})
-            if (value.contains(side) && !is_whole_number(value[side], 1, 10000))
-                return quoted(name + "." + side) + " must be a whole number from 1 to 10000";
-    } else if (name == "audio") {
-        if (!value.is_string() || (value != "auto" && value != "null" && value != "wav" && value != "alsa"))
-            return quoted(name) + " must be one of \"auto\", \"null\", \"wav\", \"alsa\"";
-    } else if (name == "volume") {
-        if (!is_whole_number(value, 0, 0xFFFFFFFF))
-            return quoted(name) + " must be a whole number from 0 to 4294967295";
-    } else if (name == "lines") {
-        if (!value.is_array())
-            return quoted(name) + " must be a list of lines";
-        for (size_t i = 0; i < value.size(); ++i) {
-            const auto& line = value[i];
-            const std::string at = name + "[" + std::to_string(i) + "]";
-            if (line.is_string())
-                continue;
-            if (!line.is_object())
-                return quoted(at) + " must be a name or an object";
-            if (line.contains("name") && !line["name"].is_string() && !line["name"].is_null())
-                return quoted(at + ".name") + " must be a string or null";
-            if (!line.contains("media_modes"))
-                continue;
-            const auto& modes = line["media_modes"];
-            if (!modes.is_array() || !std::all_of(modes.begin(), modes.end(), [](const nlohmann::json& mode) {
-                    return mode.is_string() || is_whole_number(mode, 0, 0xFFFFFFFF);
-                }))
-                return quoted(at + ".media_modes") + " must be a list of media mode names or numbers";
-        }
-    } else if (name == "faults") {
-        if (!value.is_object())
-            return quoted(name) + " must be an object of programs";
-        for (auto program = value.begin(); program != value.end(); ++program) {
-            const std::string at = name + "." + program.key();
-            if (!program->is_object())
-                return quoted(at) + " must be an object of platform calls";
-            for (auto rule = program->begin(); rule != program->end(); ++rule)
-                if (*rule != "fail" && !is_whole_number(*rule, 0, std::numeric_limits<int64_t>::max()))
-                    return quoted(at + "." + rule.key()) + " must be \"fail\" or a count";
-        }
-    }
-    return {};
+    using Check = std::string (*)(const std::string&, const nlohmann::json&);
+    static const std::map<std::string, Check, std::less<>> checks = {
+        {"clock_rate", check_clock_rate}, {"dpi", check_dpi},       {"screen", check_screen},
+        {"audio", check_audio},           {"volume", check_volume}, {"lines", check_lines},
+        {"faults", check_faults},
+    };
+    const auto check = checks.find(name);
+    return check == checks.end() ? std::string() : check->second(name, value);
 }
 
 nlohmann::json parse_config(const std::string& text)
