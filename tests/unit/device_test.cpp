@@ -120,24 +120,48 @@ TEST(DeviceConfig, AFileTooDeepTooLargeOrNotJsonIsRefusedWholeNamingTheFile)
         << device::config_problems()[0];
 }
 
-TEST(DevicePrivacy, EverythingThePlatformMakesIsTheOwnersAloneWhateverTheUmask)
-{
-    const mode_t umask_before = umask(0);
+namespace {
+
+// A device process that has made one of each of the platform's files: its
+// process-table entry and channel socket, a log line, a run-state document,
+// its open lines, the clock, a named mutex's files and the hive.
+class EverythingMade {
+public:
+    EverythingMade()
     {
-        TempDevice dev;
         device::set_program("privacy.exe");
         wince::process::attach("");
         wince::eventlog::write("test.private");
         wince::run_state::update("privacy", [](nlohmann::json& doc) { doc["seen"] = true; });
         wince::tapi::radio::publish_open_lines({0});
         wince::clock::boot();
-        HANDLE mutex = CreateMutexW(nullptr, FALSE, L"PrivacyMutex");
-        HKEY key = nullptr;
+        mutex_ = CreateMutexW(nullptr, FALSE, L"PrivacyMutex");
         DWORD disposition = 0;
-        ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"Software\\Private", 0, nullptr, 0, 0, nullptr, &key,
+        EXPECT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"Software\\Private", 0, nullptr, 0, 0, nullptr, &key_,
                                   &disposition),
                   ERROR_SUCCESS);
+    }
+    ~EverythingMade()
+    {
+        RegCloseKey(key_);
+        CloseHandle(mutex_);
+        wince::tapi::radio::publish_open_lines({});
+        wince::process::detach(0);
+    }
 
+private:
+    HANDLE mutex_ = nullptr;
+    HKEY key_ = nullptr;
+};
+
+} // namespace
+
+TEST(DevicePrivacy, EverythingThePlatformMakesIsTheOwnersAloneWhateverTheUmask)
+{
+    const mode_t umask_before = umask(0);
+    {
+        TempDevice dev;
+        EverythingMade made;
         std::vector<std::string> open_to_others;
         struct stat status {};
         ASSERT_EQ(stat(dev.dir().c_str(), &status), 0);
@@ -152,11 +176,6 @@ TEST(DevicePrivacy, EverythingThePlatformMakesIsTheOwnersAloneWhateverTheUmask)
         }
         EXPECT_GE(seen, 15u); // hive and its WAL, socket, mutex files, run state...
         EXPECT_EQ(open_to_others, std::vector<std::string>{});
-
-        RegCloseKey(key);
-        CloseHandle(mutex);
-        wince::tapi::radio::publish_open_lines({});
-        wince::process::detach(0);
     }
     umask(umask_before);
 }
@@ -165,18 +184,8 @@ TEST(DevicePrivacy, AnotherUserReachesNothingOfTheDevice)
 {
     if (!testing_support::can_become_another_user())
         GTEST_SKIP() << "needs root to act as another user";
-    const mode_t umask_before = umask(0);
     TempDevice dev;
-    umask(umask_before);
-    device::set_program("privacy.exe");
-    wince::process::attach("");
-    wince::eventlog::write("test.private");
-    HANDLE mutex = CreateMutexW(nullptr, FALSE, L"PrivacyMutex");
-    HKEY key = nullptr;
-    DWORD disposition = 0;
-    ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"Software\\Private", 0, nullptr, 0, 0, nullptr, &key,
-                              &disposition),
-              ERROR_SUCCESS);
+    EverythingMade made;
     const std::string socket_file = (device::run_dir() / "proc" / (std::to_string(getpid()) + ".sock")).string();
     const std::vector<std::filesystem::path> files = {
         dev.dir() / "device.json",          dev.dir() / "events.jsonl",
@@ -203,9 +212,6 @@ TEST(DevicePrivacy, AnotherUserReachesNothingOfTheDevice)
         return 0;
     });
     EXPECT_EQ(stranger, 0);
-    RegCloseKey(key);
-    CloseHandle(mutex);
-    wince::process::detach(0);
 }
 
 TEST(ManualClock, AdvanceRunsDeviceThreadsAtTheirExactDeadlines)
