@@ -166,9 +166,9 @@ DWORD device_volume()
     return default_volume;
 }
 
-void set_device_volume(DWORD volume)
+bool set_device_volume(DWORD volume)
 {
-    run_state::update("audio", [&](nlohmann::json& state) { state["volume"] = volume; });
+    return run_state::update("audio", [&](nlohmann::json& state) { state["volume"] = volume; });
 }
 
 } // namespace wince::audio

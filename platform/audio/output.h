@@ -22,6 +22,7 @@ void output(const WAVEFORMATEX& format, const BYTE* samples, size_t bytes, DWORD
 std::string backend_name();
 
 DWORD device_volume();
-void set_device_volume(DWORD volume);
+// False when the volume could not be stored (a full disk).
+bool set_device_volume(DWORD volume);
 
 } // namespace wince::audio

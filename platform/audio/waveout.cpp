@@ -187,7 +187,8 @@ MMRESULT WINAPI waveOutSetVolume(HWAVEOUT hwo, DWORD dwVolume)
         if (!find(hwo))
             return MMSYSERR_INVALHANDLE;
     }
-    set_device_volume(dwVolume);
+    if (!set_device_volume(dwVolume))
+        return MMSYSERR_ERROR;
     eventlog::write("waveout.volume", {{"volume", dwVolume}});
     return MMSYSERR_NOERROR;
 }

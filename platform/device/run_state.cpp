@@ -3,8 +3,9 @@
 // readers never see a half-written file.
 #include "run_state.h"
 
+#include <cerrno>
+#include <cstring>
 #include <fstream>
-#include <sstream>
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -35,6 +36,9 @@ private:
     int fd_;
 };
 
+thread_local int failed_errno = 0;
+thread_local std::string failed_file;
+
 std::filesystem::path document(const std::string& name) { return device::run_dir() / (name + ".json"); }
 
 nlohmann::json load(const std::filesystem::path& file)
@@ -50,15 +54,22 @@ nlohmann::json load(const std::filesystem::path& file)
 
 nlohmann::json read(const std::string& name) { return load(document(name)); }
 
-nlohmann::json update(const std::string& name, const std::function<void(nlohmann::json&)>& change)
+bool update(const std::string& name, const std::function<void(nlohmann::json&)>& change)
 {
     device::make_private_dirs(device::run_dir());
     const auto file = document(name);
     FileLock held(device::run_dir() / (name + ".lock"));
     nlohmann::json doc = load(file);
     change(doc);
-    device::replace_file(file, doc.dump() + "\n");
-    return doc;
+    if (device::replace_file(file, doc.dump() + "\n"))
+        return true;
+    failed_errno = errno;
+    failed_file = file.string();
+    return false;
 }
+
+DWORD write_error() { return failed_errno == ENOSPC || failed_errno == EDQUOT ? ERROR_DISK_FULL : ERROR_GEN_FAILURE; }
+
+std::string write_failure() { return "cannot write " + failed_file + ": " + std::strerror(failed_errno); }
 
 } // namespace wince::run_state

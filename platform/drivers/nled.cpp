@@ -96,7 +96,7 @@ BOOL WINAPI NLedSetDevice(UINT nDeviceId, void* pInput)
     const auto& settings = *static_cast<const NLED_SETTINGS_INFO*>(pInput);
     if (settings.LedNum >= led_count || settings.OffOnBlink < 0 || settings.OffOnBlink > 2)
         return invalid_parameter();
-    run_state::update("drivers", [&](nlohmann::json& state) {
+    const bool stored = run_state::update("drivers", [&](nlohmann::json& state) {
         state["leds"][std::to_string(settings.LedNum)] = {{"OffOnBlink", settings.OffOnBlink},
                                                           {"TotalCycleTime", settings.TotalCycleTime},
                                                           {"OnTime", settings.OnTime},
@@ -104,6 +104,10 @@ BOOL WINAPI NLedSetDevice(UINT nDeviceId, void* pInput)
                                                           {"MetaCycleOn", settings.MetaCycleOn},
                                                           {"MetaCycleOff", settings.MetaCycleOff}};
     });
+    if (!stored) {
+        SetLastError(run_state::write_error());
+        return FALSE;
+    }
     nlohmann::json fields = {{"led", settings.LedNum}, {"on", settings.OffOnBlink != 0}};
     if (settings.OffOnBlink == 2)
         fields["blink"] = true;

@@ -57,11 +57,15 @@ DWORD WINAPI SetDevicePower(PVOID pvDevice, DWORD dwDeviceFlags, CEDEVICE_POWER_
         SetLastError(ERROR_FILE_NOT_FOUND);
         return ERROR_FILE_NOT_FOUND;
     }
-    run_state::update("drivers", [&](nlohmann::json& state) {
+    const bool stored = run_state::update("drivers", [&](nlohmann::json& state) {
         const bool release = dwState == PwrDeviceUnspecified;
         state["backlight"] = {{"state", release ? static_cast<int>(D0) : static_cast<int>(dwState)},
                               {"held", !release}};
     });
+    if (!stored) {
+        SetLastError(run_state::write_error());
+        return run_state::write_error();
+    }
     eventlog::write("backlight", {{"device", device::narrow(static_cast<const wchar_t*>(pvDevice))},
                                   {"state", power_state_name(dwState)},
                                   {"flags", dwDeviceFlags}});

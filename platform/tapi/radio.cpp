@@ -8,7 +8,9 @@
 
 #include <algorithm>
 #include <fstream>
+#include <functional>
 #include <mutex>
+#include <stdexcept>
 
 #include <unistd.h>
 
@@ -153,6 +155,14 @@ int send_to_listeners(const nlohmann::json& message, std::optional<uint32_t> lin
     return reached;
 }
 
+// A change of the calls that is not stored did not happen: the tool that
+// asked for it must say so.
+void update_calls(const std::function<void(nlohmann::json&)>& change)
+{
+    if (!run_state::update(state_document, change))
+        throw std::runtime_error(run_state::write_failure());
+}
+
 void announce(const Call& call)
 {
     eventlog::write("call", {{"call", call.id},
@@ -192,7 +202,7 @@ std::optional<Call> find(uint32_t id)
 Call place(uint32_t line, uint32_t state, uint32_t media, bool outbound, const std::string& number)
 {
     Call call{0, line, state, media, outbound, number};
-    run_state::update(state_document, [&](nlohmann::json& doc) {
+    update_calls([&](nlohmann::json& doc) {
         call.id = doc.value("next_call", 1u);
         doc["next_call"] = call.id + 1;
         if (!doc.contains("calls") || !doc["calls"].is_array())
@@ -206,7 +216,7 @@ Call place(uint32_t line, uint32_t state, uint32_t media, bool outbound, const s
 std::optional<Call> change_state(uint32_t id, uint32_t state)
 {
     std::optional<Call> changed;
-    run_state::update(state_document, [&](nlohmann::json& doc) {
+    update_calls([&](nlohmann::json& doc) {
         if (!doc.contains("calls") || !doc["calls"].is_array())
             return;
         auto& list = doc["calls"];

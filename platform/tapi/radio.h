@@ -60,6 +60,8 @@ std::optional<Call> find(uint32_t id);
 
 // A new call in `state` (offering for an incoming call, dialling for an
 // outgoing one).  The caller has checked the line and the media mode.
+// place and change_state throw std::runtime_error naming the radio's file
+// when the change cannot be stored (a full disk).
 Call place(uint32_t line, uint32_t state, uint32_t media, bool outbound, const std::string& number);
 
 // Moves a call to `state`; a call that goes idle is gone afterwards.

@@ -2,8 +2,11 @@
 #include "child.h"
 
 #include <csignal>
+#include <string>
 
 #include <grp.h>
+#include <sched.h>
+#include <sys/mount.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -58,6 +61,19 @@ int exit_code_in_child(const std::function<int()>& body)
     if (child < 0 || waitpid(child, &status, 0) != child)
         return -1;
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+int exit_code_on_small_file_system(const std::filesystem::path& folder, int kilobytes,
+                                   const std::function<int()>& body)
+{
+    std::filesystem::create_directories(folder);
+    return exit_code_in_child([&] {
+        const std::string size = "size=" + std::to_string(kilobytes) + "k";
+        if (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+            mount("tmpfs", folder.c_str(), "tmpfs", 0, size.c_str()) != 0)
+            return no_small_file_system;
+        return body();
+    });
 }
 
 bool can_become_another_user() { return geteuid() == 0; }

@@ -5,6 +5,7 @@
 #include <sys/types.h>
 
 #include <cstdint>
+#include <filesystem>
 #include <functional>
 
 namespace testing_support {
@@ -28,6 +29,14 @@ private:
 // Runs `body` in a forked child; its result is the child's exit code, and
 // -1 stands for a child that did not exit normally (a crash).
 int exit_code_in_child(const std::function<int()>& body);
+
+// Runs `body` in a forked child that sees a small, empty file system of
+// `kilobytes` mounted at `folder` (in a mount namespace of its own, so
+// nothing outlives the child); its result is the child's exit code, and
+// no_small_file_system when the child could not mount one (not root).
+constexpr int no_small_file_system = 100;
+int exit_code_on_small_file_system(const std::filesystem::path& folder, int kilobytes,
+                                   const std::function<int()>& body);
 
 // Whether this process may become another user (it runs as root).
 bool can_become_another_user();

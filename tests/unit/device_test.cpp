@@ -15,11 +15,14 @@
 
 #include <gtest/gtest.h>
 #include <windows.h>
+#include <pm.h>
+#include <tapi.h>
 
 #include "child.h"
 #include "device/clock.h"
 #include "device/device.h"
 #include "device/eventlog.h"
+#include "device/files.h"
 #include "device/run_state.h"
 #include "kernel/process_table.h"
 #include "kernel/sync.h"
@@ -212,6 +215,38 @@ TEST(DevicePrivacy, AnotherUserReachesNothingOfTheDevice)
         return 0;
     });
     EXPECT_EQ(stranger, 0);
+}
+
+TEST(RunState, AChangeThatCannotBeStoredFailsSayingWhy)
+{
+    TempDevice dev;
+    const auto small = dev.dir() / "small";
+    const int result = testing_support::exit_code_on_small_file_system(small, 64, [&] {
+        device::set_root(small);
+        std::ofstream(small / "device.json") << "{}";
+        device::make_private_dirs(device::run_dir());
+        std::ofstream filler(small / "filler", std::ios::binary);
+        const std::string block(4096, 'x');
+        while (filler.write(block.data(), block.size()) && filler.flush()) {
+        }
+        if (wince::run_state::update("drivers", [](nlohmann::json& doc) { doc["backlight"] = 1; }))
+            return 1;
+        if (wince::run_state::write_failure() !=
+            "cannot write " + (device::run_dir() / "drivers.json").string() + ": No space left on device")
+            return 2;
+        if (SetDevicePower(const_cast<wchar_t*>(L"BKL1:"), POWER_NAME, D4) != ERROR_DISK_FULL ||
+            GetLastError() != ERROR_DISK_FULL)
+            return 3;
+        try {
+            wince::tapi::radio::place(0, LINECALLSTATE_OFFERING, LINEMEDIAMODE_INTERACTIVEVOICE, false, "");
+            return 4;
+        } catch (const std::runtime_error& error) {
+            return std::string(error.what()).find("radio.json: No space left on device") != std::string::npos ? 0 : 5;
+        }
+    });
+    if (result == testing_support::no_small_file_system)
+        GTEST_SKIP() << "cannot mount a small file system here (needs root)";
+    EXPECT_EQ(result, 0);
 }
 
 TEST(ManualClock, AdvanceRunsDeviceThreadsAtTheirExactDeadlines)

@@ -11,10 +11,8 @@
 
 #include <fcntl.h>
 #include <linux/fs.h>
-#include <sched.h>
 #include <sqlite3.h>
 #include <sys/ioctl.h>
-#include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -581,16 +579,9 @@ TEST(RegistryHive, ADamagedHiveSaysSoInsteadOfMissingKeys)
 
 TEST(RegistryHive, AFullDiskSaysSoAndLeavesTheLogWhole)
 {
-    if (geteuid() != 0)
-        GTEST_SKIP() << "needs root to mount a small file system";
     TempDevice dev;
     const auto small = dev.dir() / "small";
-    std::filesystem::create_directories(small);
-    // In a mount namespace of its own, so that nothing outlives the child.
-    const int filler = exit_code_in_child([&] {
-        if (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
-            mount("tmpfs", small.c_str(), "tmpfs", 0, "size=256k") != 0)
-            return 100;
+    const int filler = testing_support::exit_code_on_small_file_system(small, 256, [&] {
         wince::device::set_root(small);
         HKEY k = nullptr;
         DWORD ignored = 0;
@@ -612,7 +603,7 @@ TEST(RegistryHive, AFullDiskSaysSoAndLeavesTheLogWhole)
                 return 4;
         return 0;
     });
-    if (filler == 100)
-        GTEST_SKIP() << "cannot mount a file system here";
+    if (filler == testing_support::no_small_file_system)
+        GTEST_SKIP() << "cannot mount a small file system here (needs root)";
     EXPECT_EQ(filler, 0);
 }
