@@ -12,6 +12,7 @@
 #include <atomic>
 #include <cerrno>
 #include <cstddef>
+#include <cstring>
 #include <filesystem>
 #include <limits>
 #include <map>
@@ -22,8 +23,6 @@
 #include <string>
 #include <thread>
 #include <vector>
-
-#include <cstring>
 
 #include <fcntl.h>
 #include <sys/socket.h>
