@@ -17,6 +17,13 @@
 
 HINSTANCE g_hInstance = NULL;
 
+/* Start-up and quit come outside any call, so the platform's PlaySoundW
+   plays them like any system sound, at the phone's volume on its usual
+   output.  The same sound at the start and end of a call goes through our
+   own waveOut player (waveplayer.cpp) instead: while a call holds the
+   audio, only an open wave device takes the driver requests (gain class,
+   loudspeaker) that decide where and how loud the signal is heard, and
+   PlaySoundW has no way to make them. */
 static void PlayOnOffSound(void)
 {
     PlaySoundW(MAKEINTRESOURCE(IDR_WAVE_ONOFF), g_hInstance, SND_RESOURCE);
