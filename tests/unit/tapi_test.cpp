@@ -268,6 +268,30 @@ TEST(TapiMessages, EveryApplicationWithTheLineOpenGetsItsOwnCopy)
     lineShutdown(data_app.handle);
 }
 
+TEST(TapiMessages, AnApplicationThatOpenedALineTwiceHearsOfEachCallStateOnce)
+{
+    TempDevice dev(several_lines);
+    App app = initialize();
+    open_line(app, 2);
+    open_line(app, 2, LINECALLPRIVILEGE_MONITOR, 0);
+    open_line(app, 0); // another line, which the call never touches
+
+    const auto call = radio::place(2, LINECALLSTATE_OFFERING, LINEMEDIAMODE_INTERACTIVEVOICE, false, "");
+    radio::change_state(call.id, LINECALLSTATE_CONNECTED);
+    radio::change_state(call.id, LINECALLSTATE_DISCONNECTED);
+
+    LINEMESSAGE message{};
+    std::vector<DWORD_PTR> states;
+    while (lineGetMessage(app.handle, &message, 0) == 0) {
+        EXPECT_EQ(message.hDevice, call.id);
+        states.push_back(message.dwParam1);
+    }
+    EXPECT_EQ(states, (std::vector<DWORD_PTR>{LINECALLSTATE_OFFERING, LINECALLSTATE_CONNECTED,
+                                              LINECALLSTATE_DISCONNECTED}));
+    EXPECT_FALSE(signalled(app.event));
+    lineShutdown(app.handle);
+}
+
 TEST(TapiMessages, GetMessageWaitsForTheNextMessageOrItsTimeOut)
 {
     TempDevice dev(several_lines);
