@@ -11,10 +11,6 @@
 
 #define MONITOR_MUTEX_NAME L"_CALL_TICKER_EXE_MUTEX_"
 
-/* After a failed GetMessageW the queue may stay broken; pause before the
-   next try instead of spinning on the processor. */
-#define GETMESSAGE_RETRY_MS 100
-
 HINSTANCE g_hInstance = NULL;
 
 /* Start-up and quit come outside any call, so the platform's PlaySoundW

@@ -12,7 +12,11 @@
 
 #include "monitor_messages.h"
 
-/* Start-up and main loop. */
+/* Start-up and main loop.  After a failed GetMessageW the queue may stay
+   broken; the loop pauses this long before the next try instead of
+   spinning on the processor. */
+#define GETMESSAGE_RETRY_MS 100
+
 extern HINSTANCE g_hInstance;
 int RunMonitor(HINSTANCE hInstance);
 

@@ -343,7 +343,7 @@ TEST_F(MonitorOnManualClock, FailedMessageRetrievalIsNeitherDispatchedNorSpunOn)
     ks::advance(5000);
     const auto playbacks = Playbacks();
     ASSERT_EQ(playbacks.size(), 1u);
-    EXPECT_NEAR(playbacks[0].written, onoff_sound().ms + 20 * 100, kSlack);
+    EXPECT_NEAR(playbacks[0].written, onoff_sound().ms + 20 * GETMESSAGE_RETRY_MS, kSlack);
 }
 
 TEST_F(MonitorOnManualClock, SecondInstanceEndsAtOnceAndSilently)
