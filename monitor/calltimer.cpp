@@ -11,9 +11,6 @@
 #define CALL_WINDOW_CLASS L"CallTickerWndClass"
 #define CALL_WINDOW_STYLE (WS_POPUP | WS_TABSTOP)
 
-#define IDT_REGULAR_SIGNAL 2
-#define IDT_SCREEN_OFF 3
-
 #define SCREEN_OFF_NEVER (-1)
 
 static HWND s_hCallWnd = NULL;
@@ -80,7 +77,7 @@ static void OnKeyDown(HWND hWnd, WPARAM wKey)
     ArmScreenOffTimer(hWnd);
 }
 
-LRESULT CALLBACK CallTimerWndProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam)
+static LRESULT CALLBACK CallTimerWndProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam)
 {
     switch (uMsg) {
     case WM_CREATE:
@@ -93,15 +90,16 @@ LRESULT CALLBACK CallTimerWndProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lP
         return 0;
     case WM_KEYDOWN:
         OnKeyDown(hWnd, wParam);
-        break;
+        return 0;
     case WM_TIMER:
         if (wParam == IDT_REGULAR_SIGNAL)
             OnRegularTimer(hWnd);
         else if (wParam == IDT_SCREEN_OFF)
             OnScreenOffTimer(hWnd);
-        break;
+        return 0;
+    default:
+        return DefWindowProcW(hWnd, uMsg, wParam, lParam);
     }
-    return DefWindowProcW(hWnd, uMsg, wParam, lParam);
 }
 
 ATOM RegisterCallWindowClass(void)

@@ -11,12 +11,15 @@
 
 #define MONITOR_MUTEX_NAME L"_CALL_TICKER_EXE_MUTEX_"
 
-/* After a failed GetMessageW the queue may stay broken; pause before the
-   next try instead of spinning on the processor. */
-#define GETMESSAGE_RETRY_MS 100
-
 HINSTANCE g_hInstance = NULL;
 
+/* Start-up and quit come outside any call, so the platform's PlaySoundW
+   plays them like any system sound, at the phone's volume on its usual
+   output.  The same sound at the start and end of a call goes through our
+   own waveOut player (waveplayer.cpp) instead: while a call holds the
+   audio, only an open wave device takes the driver requests (gain class,
+   loudspeaker) that decide where and how loud the signal is heard, and
+   PlaySoundW has no way to make them. */
 static void PlayOnOffSound(void)
 {
     PlaySoundW(MAKEINTRESOURCE(IDR_WAVE_ONOFF), g_hInstance, SND_RESOURCE);

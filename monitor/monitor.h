@@ -12,26 +12,29 @@
 
 #include "monitor_messages.h"
 
-/* Start-up and main loop. */
+/* Start-up and main loop.  After a failed GetMessageW the queue may stay
+   broken; the loop pauses this long before the next try instead of
+   spinning on the processor. */
+#define GETMESSAGE_RETRY_MS 100
+
 extern HINSTANCE g_hInstance;
 int RunMonitor(HINSTANCE hInstance);
 
 /* Telephony watcher thread. */
 BOOL StartCallWatcher(DWORD dwMainThreadId);
-BOOL StopCallWatcher(void);
+void StopCallWatcher(void);
 
-/* Call timer window. */
+/* Call timer window, and the ids of its two timers. */
+#define IDT_REGULAR_SIGNAL 2
+#define IDT_SCREEN_OFF 3
 ATOM RegisterCallWindowClass(void);
 void StartCallTimer(void);
 void StopCallTimer(void);
-LRESULT CALLBACK CallTimerWndProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam);
 
 /* Sound resource player. */
 void PlayWaveResource(HINSTANCE hInstance, UINT uId, BOOL keepVolume, BOOL forceSpeaker);
 
 /* Vibration and backlight. */
-void LedOn(UINT uLedNum);
-void LedOff(UINT uLedNum);
 void Vibrate(void);
 void BacklightOff(void);
 void BacklightOn(void);

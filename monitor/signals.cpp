@@ -23,12 +23,12 @@ static void SetLedState(UINT uLedNum, INT nOffOnBlink)
     NLedSetDevice(NLED_SETTINGS_INFO_ID, &settings);
 }
 
-void LedOn(UINT uLedNum)
+static void LedOn(UINT uLedNum)
 {
     SetLedState(uLedNum, 1);
 }
 
-void LedOff(UINT uLedNum)
+static void LedOff(UINT uLedNum)
 {
     SetLedState(uLedNum, 0);
 }

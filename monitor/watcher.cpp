@@ -9,14 +9,17 @@
 
 #include <tapi.h>
 
-#define TAPI_VERSION_2_0 0x00020000
 #define CELLULAR_LINE_NAME L"Cellular Line"
 #define LINE_PRIVILEGES (LINECALLPRIVILEGE_MONITOR | LINECALLPRIVILEGE_OWNER)
 #define STOP_POLL_MS 1
 #define LINE_MESSAGE_WAIT_MS 500
 #define WATCHER_STOP_WAIT_MS 1000
 #define WATCHER_FAILED ((DWORD)-1)
-#define DEVCAPS_QUERY_SIZE 292
+/* The first capability query only learns dwNeededSize.  Its buffer is the
+   fixed record and 40 bytes more, room for a line name of 20 UTF-16
+   characters; the second query is made all the same, whatever the name. */
+#define LINE_NAME_ROOM_BYTES 40
+#define DEVCAPS_PROBE_SIZE (sizeof(LINEDEVCAPS) + LINE_NAME_ROOM_BYTES)
 #define CALLINFO_BLOCK_SIZE 5120
 /* No line device describes itself in more than this; a larger claim is a
    broken provider and the device is skipped. */
@@ -33,7 +36,7 @@ static HANDLE s_hWatcherThread = NULL;
 static DWORD s_dwMainThreadId = 0;
 static LineContext s_line;
 
-static BOOL CloseCellularLine(LineContext *pLine)
+static void CloseCellularLine(LineContext *pLine)
 {
     if (pLine->hLine != 0)
         lineClose(pLine->hLine);
@@ -42,7 +45,6 @@ static BOOL CloseCellularLine(LineContext *pLine)
     pLine->hLine = 0;
     pLine->hLineApp = 0;
     pLine->hLineEvent = NULL;
-    return TRUE;
 }
 
 /* The name is taken only from bytes the provider says it filled in. */
@@ -67,13 +69,13 @@ static BOOL LineNameMatches(const LINEDEVCAPS *pCaps, DWORD dwBlockSize, LPCWSTR
 
 static BOOL DeviceHasName(HLINEAPP hLineApp, DWORD dwDeviceId, DWORD dwVersion, LPCWSTR pszName)
 {
-    DWORD query[DEVCAPS_QUERY_SIZE / sizeof(DWORD)];
+    DWORD query[DEVCAPS_PROBE_SIZE / sizeof(DWORD)];
     LINEDEVCAPS *pQuery = (LINEDEVCAPS *)query;
     LINEDEVCAPS *pCaps;
     DWORD dwNeeded;
     BOOL bMatch;
 
-    pQuery->dwTotalSize = DEVCAPS_QUERY_SIZE;
+    pQuery->dwTotalSize = (DWORD)DEVCAPS_PROBE_SIZE;
     if (lineGetDevCaps(hLineApp, dwDeviceId, dwVersion, 0, pQuery) != 0)
         return FALSE;
     dwNeeded = pQuery->dwNeededSize;
@@ -113,7 +115,7 @@ static BOOL OpenCellularLine(LineContext *pLine)
 {
     LINEINITIALIZEEXPARAMS params;
     DWORD dwNumDevs = 0;
-    DWORD dwVersion = TAPI_VERSION_2_0;
+    DWORD dwVersion = TAPI_CURRENT_VERSION;
     DWORD dwDeviceId;
 
     pLine->hLine = 0;
@@ -129,7 +131,7 @@ static BOOL OpenCellularLine(LineContext *pLine)
     }
 
     /* No match leaves -1, which is LINEMAPPER: lineOpen then decides. */
-    dwDeviceId = FindLineDevice(pLine->hLineApp, dwNumDevs, TAPI_VERSION_2_0, TAPI_VERSION_2_0,
+    dwDeviceId = FindLineDevice(pLine->hLineApp, dwNumDevs, TAPI_CURRENT_VERSION, TAPI_CURRENT_VERSION,
                                 CELLULAR_LINE_NAME);
     if (lineOpen(pLine->hLineApp, dwDeviceId, &pLine->hLine, dwVersion, 0, 0, LINE_PRIVILEGES,
                  LINEMEDIAMODE_INTERACTIVEVOICE, NULL) != 0) {
@@ -210,7 +212,7 @@ BOOL StartCallWatcher(DWORD dwMainThreadId)
     return TRUE;
 }
 
-BOOL StopCallWatcher(void)
+void StopCallWatcher(void)
 {
     if (s_hStopEvent != NULL)
         SetEvent(s_hStopEvent);
@@ -224,5 +226,4 @@ BOOL StopCallWatcher(void)
         CloseHandle(s_hStopEvent);
         s_hStopEvent = NULL;
     }
-    return TRUE;
 }

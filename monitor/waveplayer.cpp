@@ -1,7 +1,8 @@
 /*
  * The sound resource player: plays one embedded RIFF/WAVE resource
  * synchronously through waveform output, optionally at full volume and
- * forced to the loudspeaker.
+ * forced to the loudspeaker.  The signals given during a call need those
+ * driver requests, which PlaySoundW cannot make (see PlayOnOffSound).
  */
 #include "monitor.h"
 
@@ -14,17 +15,16 @@
 #define SECONDARY_GAIN_CLASS 2
 #define FULL_VOLUME 0x0000FFFF
 
-static HANDLE s_hPlaybackDone = NULL;
-
-void CALLBACK WaveOutDoneProc(HWAVEOUT hwo, UINT uMsg, DWORD_PTR dwInstance, DWORD_PTR dwParam1,
-                              DWORD_PTR dwParam2)
+/* Runs on a thread of the audio system; dwInstance carries the event of
+   the playback that opened the device. */
+static void CALLBACK WaveOutDoneProc(HWAVEOUT hwo, UINT uMsg, DWORD_PTR dwInstance, DWORD_PTR dwParam1,
+                                     DWORD_PTR dwParam2)
 {
     (void)hwo;
-    (void)dwInstance;
     (void)dwParam1;
     (void)dwParam2;
     if (uMsg == WOM_DONE)
-        SetEvent(s_hPlaybackDone);
+        SetEvent((HANDLE)dwInstance);
 }
 
 static void FillWaveFormat(WAVEFORMATEX *pFormat, const WaveInfo *pInfo)
@@ -42,7 +42,7 @@ static void FillWaveFormat(WAVEFORMATEX *pFormat, const WaveInfo *pInfo)
 /* Writes the samples as one buffer and waits until the device has played
    them.  If the device does not report completion in time, playback is
    stopped first, so the buffer is never unprepared while still queued. */
-static void PlayBuffer(HWAVEOUT hWaveOut, const WaveInfo *pInfo)
+static void PlayBuffer(HWAVEOUT hWaveOut, const WaveInfo *pInfo, HANDLE hPlaybackDone)
 {
     WAVEHDR header;
     memset(&header, 0, sizeof(header));
@@ -51,27 +51,27 @@ static void PlayBuffer(HWAVEOUT hWaveOut, const WaveInfo *pInfo)
     if (waveOutPrepareHeader(hWaveOut, &header, sizeof(header)) != MMSYSERR_NOERROR)
         return;
     waveOutWrite(hWaveOut, &header, sizeof(header));
-    if (WaitForSingleObject(s_hPlaybackDone, PLAYBACK_WAIT_MS) == WAIT_TIMEOUT)
+    if (WaitForSingleObject(hPlaybackDone, PLAYBACK_WAIT_MS) == WAIT_TIMEOUT)
         waveOutReset(hWaveOut);
     waveOutUnprepareHeader(hWaveOut, &header, sizeof(header));
 }
 
-static void PlayWaveInfo(const WaveInfo *pInfo, BOOL keepVolume, BOOL forceSpeaker)
+static void PlayWaveInfo(const WaveInfo *pInfo, HANDLE hPlaybackDone, BOOL keepVolume, BOOL forceSpeaker)
 {
     WAVEFORMATEX format;
     HWAVEOUT hWaveOut = NULL;
 
     memset(&format, 0, sizeof(format));
     FillWaveFormat(&format, pInfo);
-    if (waveOutOpen(&hWaveOut, WAVE_MAPPER, &format, (DWORD_PTR)WaveOutDoneProc, 0, CALLBACK_FUNCTION) !=
-        MMSYSERR_NOERROR)
+    if (waveOutOpen(&hWaveOut, WAVE_MAPPER, &format, (DWORD_PTR)WaveOutDoneProc, (DWORD_PTR)hPlaybackDone,
+                    CALLBACK_FUNCTION) != MMSYSERR_NOERROR)
         return;
     waveOutMessage(hWaveOut, MM_WOM_SETSECONDARYGAINCLASS, SECONDARY_GAIN_CLASS, 0);
     if (forceSpeaker)
         waveOutMessage(hWaveOut, MM_WOM_FORCESPEAKER, 1, 0);
     if (!keepVolume)
         waveOutSetVolume(hWaveOut, FULL_VOLUME);
-    PlayBuffer(hWaveOut, pInfo);
+    PlayBuffer(hWaveOut, pInfo, hPlaybackDone);
     waveOutClose(hWaveOut);
 }
 
@@ -80,8 +80,8 @@ void PlayWaveResource(HINSTANCE hInstance, UINT uId, BOOL keepVolume, BOOL force
     WaveInfo info;
     HRSRC hResource;
     HGLOBAL hImage;
+    HANDLE hPlaybackDone;
 
-    memset(&info, 0, sizeof(info));
     hResource = FindResourceW(hInstance, MAKEINTRESOURCE(LOWORD(uId)), WAVE_RESOURCE_TYPE);
     if (hResource == NULL)
         return;
@@ -91,14 +91,10 @@ void PlayWaveResource(HINSTANCE hInstance, UINT uId, BOOL keepVolume, BOOL force
 
     /* The event exists before the device opens and outlives its close, so
        the callback always finds it valid. */
-    s_hPlaybackDone = CreateEventW(NULL, TRUE, FALSE, NULL);
-    if (s_hPlaybackDone != NULL &&
-        LoadWaveInfo(&info, (const BYTE *)hImage, SizeofResource(hInstance, hResource)))
-        PlayWaveInfo(&info, keepVolume, forceSpeaker);
-
-    ReleaseWaveInfo(&info);
-    if (s_hPlaybackDone != NULL) {
-        CloseHandle(s_hPlaybackDone);
-        s_hPlaybackDone = NULL;
-    }
+    hPlaybackDone = CreateEventW(NULL, TRUE, FALSE, NULL);
+    if (hPlaybackDone == NULL)
+        return;
+    if (LoadWaveInfo(&info, (const BYTE *)hImage, SizeofResource(hInstance, hResource)))
+        PlayWaveInfo(&info, hPlaybackDone, keepVolume, forceSpeaker);
+    CloseHandle(hPlaybackDone);
 }

@@ -5,11 +5,9 @@
 #include <windows.h>
 #include <mmsystem.h>
 
+/* Points into the image it was parsed from and owns nothing. */
 typedef struct WaveInfo {
-    HANDLE hFile;        /* for an image read from a file; never set for a resource */
     DWORD dwImageSize;   /* set only when parsing succeeds */
-    HANDLE hMapping;     /* for an image mapped from a file */
-    LPVOID pView;        /* for an image mapped from a file */
     BYTE formType[4];    /* "WAVE" after a successful parse */
     BYTE format[16];     /* the first 16 bytes of the "fmt " chunk, little-endian */
     DWORD dwDataOffset;  /* offset of the first sample byte in the image */
@@ -19,10 +17,8 @@ typedef struct WaveInfo {
 
 DWORD ReadLe32(const BYTE *p);
 WORD ReadLe16(const BYTE *p);
+/* Clears the record, then fills it from the image; a failed parse leaves it
+   cleared. */
 BOOL LoadWaveInfo(WaveInfo *pInfo, const BYTE *pImage, DWORD dwSize);
-BOOL ParseWaveImage(WaveInfo *pInfo, const BYTE *pImage, DWORD dwSize);
-void ReleaseWaveInfo(WaveInfo *pInfo);
-void CALLBACK WaveOutDoneProc(HWAVEOUT hwo, UINT uMsg, DWORD_PTR dwInstance, DWORD_PTR dwParam1,
-                              DWORD_PTR dwParam2);
 
 #endif

@@ -47,13 +47,13 @@ int TurnOffScrMs(int index)
 
 AppSettings::AppSettings()
 {
-    SetBasePath(L"Software\\Apps\\CallTicker");
+    m_key.SetBasePath(L"Software\\Apps\\CallTicker");
 }
 
 int AppSettings::ReadIndex(LPCWSTR name, int fallback)
 {
     short value;
-    if (!ReadShort(name, &value, NULL)) {
+    if (!m_key.ReadShort(name, &value, NULL)) {
         return fallback;
     }
     return value;
@@ -61,7 +61,7 @@ int AppSettings::ReadIndex(LPCWSTR name, int fallback)
 
 bool AppSettings::WriteIndex(LPCWSTR name, int value)
 {
-    return WriteDword(name, (DWORD)value, NULL);
+    return m_key.WriteDword(name, (DWORD)value, NULL);
 }
 
 bool AppSettings::GetEnabled()

@@ -11,6 +11,8 @@
 
 #include <windows.h>
 
+/* One registry key below HKEY_LOCAL_MACHINE; Open and Close frame each
+   single read or write and are no business of callers. */
 class SettingsKey
 {
 public:
@@ -18,10 +20,6 @@ public:
     ~SettingsKey();
 
     void SetBasePath(LPCWSTR basePath);
-
-    bool Open(LPCWSTR subPath);
-    LONG CreateKey(LPCWSTR fullPath);
-    void Close();
 
     bool ReadShort(LPCWSTR name, short *value, LPCWSTR subPath);
     bool ReadRaw(LPCWSTR name, LPBYTE buffer, LPDWORD count, LPCWSTR subPath);
@@ -33,6 +31,10 @@ private:
     SettingsKey(const SettingsKey &);
     SettingsKey &operator=(const SettingsKey &);
 
+    bool Open(LPCWSTR subPath);
+    LONG CreateKey(LPCWSTR fullPath);
+    void Close();
+
     LPWSTR m_basePath;
     HKEY m_rootKey;
     HKEY m_openKey;
@@ -40,7 +42,9 @@ private:
     LPBYTE m_valueBuffer;
 };
 
-class AppSettings : public SettingsKey
+/* The seven settings under HKEY_LOCAL_MACHINE\Software\Apps\CallTicker.
+   Users see only the typed accessors; the key behind them is private. */
+class AppSettings
 {
 public:
     AppSettings();
@@ -64,6 +68,8 @@ public:
 private:
     int ReadIndex(LPCWSTR name, int fallback);
     bool WriteIndex(LPCWSTR name, int value);
+
+    SettingsKey m_key;
 };
 
 /* What is given when a signal is due; readers act on Sound and Vibrate only.

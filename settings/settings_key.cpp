@@ -76,6 +76,10 @@ bool SettingsKey::Open(LPCWSTR subPath)
         return false;
     }
 
+    /* A read creates a missing key just as a write does: the settings
+       program relies on it, since on a fresh device merely opening its
+       dialog is what puts the (empty) key in place.  So a missing key is
+       never a failure. */
     if (RegOpenKeyExW(m_rootKey, fullPath, 0, 0, &m_openKey) != ERROR_SUCCESS) {
         m_openKey = NULL;
         CreateKey(fullPath);

@@ -80,8 +80,6 @@ HGLOBAL WINAPI LoadResource(HMODULE hModule, HRSRC hResInfo);
 LPVOID WINAPI LockResource(HGLOBAL hResData);
 DWORD WINAPI SizeofResource(HMODULE hModule, HRSRC hResInfo);
 
-BOOL WINAPI UnmapViewOfFile(LPCVOID lpBaseAddress);
-
 /* The C runtime's Windows-only string functions. */
 wchar_t *_wcsdup(const wchar_t *s);
 int _wcsicmp(const wchar_t *a, const wchar_t *b);

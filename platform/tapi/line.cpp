@@ -33,7 +33,7 @@ namespace wince::tapi {
 namespace {
 
 constexpr DWORD lowest_version = 0x00010003;
-constexpr DWORD highest_version = 0x00020000;
+constexpr DWORD highest_version = TAPI_CURRENT_VERSION;
 // LINEINITIALIZEEXPARAMS up to and including Handles: older callers do not
 // pass dwCompletionKey, which only the completion-port option reads.
 constexpr DWORD initialize_params_minimum = offsetof(LINEINITIALIZEEXPARAMS, dwCompletionKey);

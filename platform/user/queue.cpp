@@ -120,7 +120,8 @@ double next_timer_due(const Queue& queue, const Filter& filter)
 enum class Taken { nothing, message, quit };
 
 // Takes the next message the filter accepts: posted messages first, then
-// WM_QUIT, then a due timer.
+// WM_QUIT, then a due timer.  The WM_QUIT of PostQuitMessage comes whatever
+// the range, as on Windows, so that a loop that filters still ends.
 Taken take_message(Queue& queue, const Filter& filter, MSG& out, bool remove)
 {
     for (auto it = queue.posted.begin(); it != queue.posted.end(); ++it) {
@@ -131,7 +132,7 @@ Taken take_message(Queue& queue, const Filter& filter, MSG& out, bool remove)
             queue.posted.erase(it);
         return Taken::message;
     }
-    if (queue.quit && filter.accepts_message(WM_QUIT)) {
+    if (queue.quit) {
         out = MSG{nullptr, WM_QUIT, static_cast<WPARAM>(queue.quit_code), 0, message_time(), POINT{0, 0}};
         if (remove)
             queue.quit = false;

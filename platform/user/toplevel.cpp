@@ -150,6 +150,9 @@ std::optional<Entry> topmost_visible(const std::vector<Entry>& windows)
     return *found;
 }
 
+// With no visible window a key still goes somewhere: to the most recently
+// created top-level window, hidden or not.  That is how the Return key
+// reaches the monitor's hidden call window while the screen is dark.
 std::optional<Entry> key_receiver(const std::vector<Entry>& windows)
 {
     if (auto visible = topmost_visible(windows))

@@ -31,8 +31,9 @@ TEST(PhoneRun, StartsADetachedProgramWhoseEndWaitersSee)
 {
     TempDevice dev(nlohmann::json{{"clock_rate", 20}});
     Phone phone(dev.dir());
-    // 4000 device ms at rate 20: a fifth of a second to open it.
-    const uint32_t pid = started_pid(phone.ok({"run", tiny, "exit", "7", "4000"}));
+    // The program must still run when the test opens it: 30000 device ms at
+    // rate 20 leave a loaded host a second and a half of real time for that.
+    const uint32_t pid = started_pid(phone.ok({"run", tiny, "exit", "7", "30000"}));
     ASSERT_NE(pid, 0u);
     EXPECT_EQ(getsid(static_cast<pid_t>(pid)), static_cast<pid_t>(pid)); // a session of its own
 
@@ -47,7 +48,7 @@ TEST(PhoneRun, StartsADetachedProgramWhoseEndWaitersSee)
     CloseHandle(proc);
 
     auto start = phone.wait_for("process.start", [pid](const nlohmann::json& e) { return e["pid"] == pid; });
-    EXPECT_EQ(start["cmdline"], "exit 7 4000");
+    EXPECT_EQ(start["cmdline"], "exit 7 30000");
     EXPECT_EQ(start["exe"], "TinyProgram.exe");
     EXPECT_EQ(exit_of(phone, pid)["code"], 7);
     EXPECT_FALSE(wince::process::alive(pid));

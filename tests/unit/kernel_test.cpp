@@ -214,6 +214,32 @@ TEST(Threads, TerminateSignalsAtOnceAndTheThreadLeavesItsWait)
     CloseHandle(suspended);
 }
 
+TEST(Threads, SuspendThreadLeavesTheCountOfAnEndedThreadAlone)
+{
+    TempDevice dev;
+    HANDLE returned = CreateThread(nullptr, 0, ReturnParameter, reinterpret_cast<LPVOID>(4), 0, nullptr);
+    ASSERT_NE(returned, nullptr);
+    ASSERT_EQ(WaitForSingleObject(returned, INFINITE), WAIT_OBJECT_0);
+    // However often it is asked, the count of an ended thread stays 0.
+    EXPECT_EQ(SuspendThread(returned), 0u);
+    EXPECT_EQ(SuspendThread(returned), 0u);
+    EXPECT_EQ(ResumeThread(returned), 0u);
+    CloseHandle(returned);
+
+    // A thread terminated while still suspended keeps the count it had.
+    HANDLE suspended = CreateThread(nullptr, 0, ReturnParameter, nullptr, CREATE_SUSPENDED, nullptr);
+    ASSERT_NE(suspended, nullptr);
+    EXPECT_TRUE(TerminateThread(suspended, 6));
+    EXPECT_EQ(SuspendThread(suspended), 1u);
+    EXPECT_EQ(SuspendThread(suspended), 1u);
+    EXPECT_EQ(ResumeThread(suspended), 1u);
+    EXPECT_EQ(WaitForSingleObject(suspended, INFINITE), WAIT_OBJECT_0);
+    DWORD code = 0;
+    EXPECT_TRUE(GetExitCodeThread(suspended, &code));
+    EXPECT_EQ(code, 6u);
+    CloseHandle(suspended);
+}
+
 TEST(Threads, WaitOnAThreadTimesOutOnTheDeviceClock)
 {
     TempDevice dev;

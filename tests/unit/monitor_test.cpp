@@ -13,18 +13,20 @@
 #include "kernel/process_table.h"
 #include "kernel/sync.h"
 #include "monitor.h"
+#include "monitor_sounds.h"
 #include "resources/module.h"
 #include "settings.h"
 #include "test_device.h"
 
 namespace ks = wince::sync;
 using nlohmann::json;
+using testing_support::onoff_sound;
+using testing_support::regular_sound;
 using testing_support::TempDevice;
 
 namespace {
 
-constexpr double kOnOffMs = 8722.0 * 1000 / 11025;   // the start/end chime
-constexpr double kSlack = 0.01;                       // log times keep 3 decimals
+constexpr double kSlack = 0.01; // log times keep 3 decimals
 
 // One playback through waveform output, from open to close.
 struct Playback {
@@ -32,7 +34,7 @@ struct Playback {
     bool gain_class = false;
     bool speaker_forced = false;
     long volume_set = -1;
-    long bytes = 0;
+    DWORD bytes = 0;
 };
 
 class MonitorOnManualClock : public ::testing::Test {
@@ -78,7 +80,7 @@ protected:
         AdvanceTo(at);
         Post(WM_CALL_CONNECTED);
         ks::advance(0);
-        return at + kOnOffMs;
+        return at + onoff_sound().ms;
     }
 
     HWND CallWindow() const
@@ -105,9 +107,9 @@ protected:
             if (playbacks.empty())
                 continue;
             Playback& p = playbacks.back();
-            if (name == "waveout.message" && e["msg"] == 0x400)
+            if (name == "waveout.message" && e["msg"] == MM_WOM_SETSECONDARYGAINCLASS)
                 p.gain_class = e["param"] == 2;
-            if (name == "waveout.message" && e["msg"] == 0x402)
+            if (name == "waveout.message" && e["msg"] == MM_WOM_FORCESPEAKER)
                 p.speaker_forced = e["param"] == 1;
             if (name == "waveout.volume")
                 p.volume_set = e["volume"];
@@ -142,7 +144,7 @@ protected:
     {
         std::vector<double> times;
         for (const auto& p : Playbacks())
-            if (p.bytes == 6904)
+            if (p.bytes == regular_sound().bytes)
                 times.push_back(p.written);
         return times;
     }
@@ -174,7 +176,7 @@ TEST_F(MonitorOnManualClock, DefaultCallSignalsStartPeriodicScreenOffAndEnd)
     ASSERT_EQ(playbacks.size(), 5u);
     // Start chime: at the current volume, forced to the loudspeaker.
     EXPECT_NEAR(playbacks[0].written, 2000, kSlack);
-    EXPECT_EQ(playbacks[0].bytes, 17444);
+    EXPECT_EQ(playbacks[0].bytes, onoff_sound().bytes);
     EXPECT_TRUE(playbacks[0].gain_class);
     EXPECT_TRUE(playbacks[0].speaker_forced);
     EXPECT_EQ(playbacks[0].volume_set, -1);
@@ -213,17 +215,17 @@ TEST_F(MonitorOnManualClock, PeriodicTimerFollowsTheTypeReadAtTheStartAndEachTic
     AdvanceTo(t0 + 1000);
     AppSettings().SetRegularSoundType(1); // too late for this call
     AdvanceTo(t0 + 130000);
-    EXPECT_TRUE(TimerArmings(2).empty());
+    EXPECT_TRUE(TimerArmings(IDT_REGULAR_SIGNAL).empty());
     EXPECT_TRUE(PeriodicBeeps().empty());
     Post(WM_CALL_ENDED);
 
     // Any other non-zero type arms a timer whose ticks give no signal.
     for (int silent_type : {3, -1}) {
         AppSettings().SetRegularSoundType(silent_type);
-        const size_t armed_before = TimerArmings(2).size();
+        const size_t armed_before = TimerArmings(IDT_REGULAR_SIGNAL).size();
         t0 = ConnectAt(wince::clock::now() + 1000);
         AdvanceTo(t0 + 130000);
-        EXPECT_EQ(TimerArmings(2).size() - armed_before, 3u) << silent_type; // start + two ticks
+        EXPECT_EQ(TimerArmings(IDT_REGULAR_SIGNAL).size() - armed_before, 3u) << silent_type; // start + two ticks
         EXPECT_TRUE(PeriodicBeeps().empty()) << silent_type;
         Post(WM_CALL_ENDED);
     }
@@ -233,10 +235,10 @@ TEST_F(MonitorOnManualClock, PeriodicTimerFollowsTheTypeReadAtTheStartAndEachTic
     t0 = ConnectAt(wince::clock::now() + 1000);
     AdvanceTo(t0 + 60000);
     AppSettings().SetRegularSoundType(0);
-    const size_t armed_before = TimerArmings(2).size();
+    const size_t armed_before = TimerArmings(IDT_REGULAR_SIGNAL).size();
     AdvanceTo(t0 + 180000);
     ExpectTimes(PeriodicBeeps(), {t0 + 55000});
-    EXPECT_EQ(TimerArmings(2).size() - armed_before, 2u);
+    EXPECT_EQ(TimerArmings(IDT_REGULAR_SIGNAL).size() - armed_before, 2u);
 }
 
 TEST_F(MonitorOnManualClock, NeverTurnsTheScreenOffNotEvenAfterReturn)
@@ -247,7 +249,7 @@ TEST_F(MonitorOnManualClock, NeverTurnsTheScreenOffNotEvenAfterReturn)
     AdvanceTo(t0 + 30000);
     PressReturn();
     AdvanceTo(t0 + 60000);
-    EXPECT_TRUE(TimerArmings(3).empty());
+    EXPECT_TRUE(TimerArmings(IDT_SCREEN_OFF).empty());
     EXPECT_TRUE(Times("backlight").empty());
 }
 
@@ -257,7 +259,7 @@ TEST_F(MonitorOnManualClock, ScreenOffFiresOncePerArmingAndReturnWakesIt)
     const double t0 = ConnectAt(1000);
     AdvanceTo(t0 + 20000);
     ExpectTimes(Backlight("D4"), {t0 + 5000});
-    ExpectTimes(Times("timer.kill", [](const json& e) { return e["id"] == 3; }), {t0 + 5000});
+    ExpectTimes(Times("timer.kill", [](const json& e) { return e["id"] == IDT_SCREEN_OFF; }), {t0 + 5000});
 
     PressReturn(); // the screen is off: wake it and arm again
     const double woken = wince::clock::now();
@@ -267,7 +269,7 @@ TEST_F(MonitorOnManualClock, ScreenOffFiresOncePerArmingAndReturnWakesIt)
     AdvanceTo(woken + 20000);
     ExpectTimes(Backlight("D4"), {t0 + 5000, woken + 5000});
     ExpectTimes(Backlight("D0"), {woken});
-    ExpectTimes(TimerArmings(3), {t0, woken});
+    ExpectTimes(TimerArmings(IDT_SCREEN_OFF), {t0, woken});
 }
 
 TEST_F(MonitorOnManualClock, CloseLeavesTheWindowAndItsTimers)
@@ -321,10 +323,10 @@ TEST_F(MonitorOnManualClock, QuitDuringACallPlaysQuitSoundThenEndsTheCall)
     const auto sounds = Times("playsound");
     ASSERT_EQ(sounds.size(), 2u); // start-up and quit
     EXPECT_NEAR(sounds[1], quit, kSlack);
-    ExpectTimes(Backlight("D0"), {quit + kOnOffMs});
+    ExpectTimes(Backlight("D0"), {quit + onoff_sound().ms});
     const auto playbacks = Playbacks();
     ASSERT_EQ(playbacks.size(), 2u);
-    EXPECT_NEAR(playbacks[1].written, quit + kOnOffMs, kSlack);
+    EXPECT_NEAR(playbacks[1].written, quit + onoff_sound().ms, kSlack);
     EXPECT_EQ(exit_code_, 0);
 }
 
@@ -341,7 +343,7 @@ TEST_F(MonitorOnManualClock, FailedMessageRetrievalIsNeitherDispatchedNorSpunOn)
     ks::advance(5000);
     const auto playbacks = Playbacks();
     ASSERT_EQ(playbacks.size(), 1u);
-    EXPECT_NEAR(playbacks[0].written, kOnOffMs + 20 * 100, kSlack);
+    EXPECT_NEAR(playbacks[0].written, onoff_sound().ms + 20 * GETMESSAGE_RETRY_MS, kSlack);
 }
 
 TEST_F(MonitorOnManualClock, SecondInstanceEndsAtOnceAndSilently)

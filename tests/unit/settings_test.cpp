@@ -207,20 +207,22 @@ TEST(SettingsKeyPaths, SubPathsJoinWithOneBackslashAndMustFitMaxPath)
 TEST(SettingsKeyRaw, RawReadsAndBinaryWrites)
 {
     TempDevice dev;
-    AppSettings settings;
+    SettingsKey key;
+    key.SetBasePath(settings_path);
     const BYTE data[5] = {1, 2, 3, 4, 5};
-    EXPECT_TRUE(settings.WriteBinary(L"Blob", data, 5, NULL));
+    EXPECT_TRUE(key.WriteBinary(L"Blob", data, 5, NULL));
     BYTE back[8] = {};
     DWORD count = sizeof back;
-    EXPECT_TRUE(settings.ReadRaw(L"Blob", back, &count, NULL));
+    EXPECT_TRUE(key.ReadRaw(L"Blob", back, &count, NULL));
     EXPECT_EQ(count, 5u);
     EXPECT_EQ(back[4], 5);
     count = 2;
-    EXPECT_FALSE(settings.ReadRaw(L"Blob", back, &count, NULL));
+    EXPECT_FALSE(key.ReadRaw(L"Blob", back, &count, NULL));
     // Binary data under a setting's name is not a setting.
     short value = 77;
-    EXPECT_FALSE(settings.ReadShort(L"Blob", &value, NULL));
+    EXPECT_FALSE(key.ReadShort(L"Blob", &value, NULL));
     EXPECT_EQ(value, 77);
+    EXPECT_EQ(wince::registry::open_handle_count(), 0u);
 }
 
 TEST(SettingsKeyFaults, ShortDwordsUseOnlyTheBytesThatExist)
@@ -264,23 +266,26 @@ TEST(SettingsKeyFaults, WithoutABasePathEveryOperationFails)
     TempDevice dev;
     SettingsKey key; // never given a base path, as after a failed copy
     short value = 9;
-    EXPECT_FALSE(key.Open(NULL));
+    BYTE raw[4] = {};
+    DWORD count = sizeof raw;
     EXPECT_FALSE(key.ReadShort(L"Enabled", &value, NULL));
+    EXPECT_FALSE(key.ReadRaw(L"Enabled", raw, &count, NULL));
     EXPECT_FALSE(key.WriteDword(L"Enabled", 1, NULL));
+    EXPECT_FALSE(key.WriteBinary(L"Enabled", raw, sizeof raw, NULL));
     EXPECT_EQ(value, 9);
-    key.Close();
-    key.Close();
     EXPECT_TRUE(dev.events("reg.create").empty());
 }
 
 TEST(SettingsKeyFaults, FailedBasePathCopyLeavesNoBasePath)
 {
     TempDevice dev(nlohmann::json{{"faults", {{"*", {{"_wcsdup", 1}}}}}});
-    AppSettings settings; // its copy of the path fails
-    EXPECT_TRUE(settings.GetEnabled());
-    EXPECT_FALSE(settings.SetEnabled(0));
-    EXPECT_TRUE(dev.events("reg.create").empty());
-    settings.SetBasePath(L"Software\\Apps\\CallTicker");
+    {
+        AppSettings settings; // its copy of the path fails
+        EXPECT_TRUE(settings.GetEnabled());
+        EXPECT_FALSE(settings.SetEnabled(0));
+        EXPECT_TRUE(dev.events("reg.create").empty());
+    }
+    AppSettings settings; // the fault is spent: this one has its path
     EXPECT_TRUE(settings.SetEnabled(0));
     EXPECT_FALSE(settings.GetEnabled());
 }

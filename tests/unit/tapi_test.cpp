@@ -38,12 +38,12 @@ struct App {
 App initialize()
 {
     App app;
-    DWORD version = 0x00020000;
+    DWORD version = TAPI_CURRENT_VERSION;
     LINEINITIALIZEEXPARAMS params{};
     params.dwTotalSize = 24; // as a 32-bit device program passes it
     params.dwOptions = LINEINITIALIZEEXOPTION_USEEVENT;
     EXPECT_EQ(lineInitializeEx(&app.handle, nullptr, nullptr, nullptr, &app.devices, &version, &params), 0);
-    EXPECT_EQ(version, 0x00020000u);
+    EXPECT_EQ(version, DWORD{TAPI_CURRENT_VERSION});
     app.event = params.Handles.hEvent;
     return app;
 }
@@ -55,12 +55,12 @@ std::vector<BYTE> device_caps(HLINEAPP app, DWORD device)
     std::vector<BYTE> block(292);
     auto* caps = reinterpret_cast<LINEDEVCAPS*>(block.data());
     caps->dwTotalSize = static_cast<DWORD>(block.size());
-    EXPECT_EQ(lineGetDevCaps(app, device, 0x00020000, 0, caps), 0);
+    EXPECT_EQ(lineGetDevCaps(app, device, TAPI_CURRENT_VERSION, 0, caps), 0);
     const DWORD needed = caps->dwNeededSize;
     block.assign(needed, 0);
     caps = reinterpret_cast<LINEDEVCAPS*>(block.data());
     caps->dwTotalSize = needed;
-    EXPECT_EQ(lineGetDevCaps(app, device, 0x00020000, 0, caps), 0);
+    EXPECT_EQ(lineGetDevCaps(app, device, TAPI_CURRENT_VERSION, 0, caps), 0);
     return block;
 }
 
@@ -79,7 +79,7 @@ HLINE open_line(const App& app, DWORD device, DWORD privileges = LINECALLPRIVILE
                 DWORD media = LINEMEDIAMODE_INTERACTIVEVOICE, LONG expected = 0)
 {
     HLINE line = 0;
-    EXPECT_EQ(lineOpen(app.handle, device, &line, 0x00020000, 0, 77, privileges, media, nullptr), expected);
+    EXPECT_EQ(lineOpen(app.handle, device, &line, TAPI_CURRENT_VERSION, 0, 77, privileges, media, nullptr), expected);
     return line;
 }
 
@@ -96,8 +96,8 @@ TEST(TapiLines, DevicesDescribeTheirNamesAndMediaAsTheWatcherReadsThem)
     for (DWORD id = 0; id < app.devices; ++id) {
         DWORD version = 0;
         LINEEXTENSIONID extension;
-        ASSERT_EQ(lineNegotiateAPIVersion(app.handle, id, 0x00020000, 0x00020000, &version, &extension), 0);
-        EXPECT_EQ(version, 0x00020000u);
+        ASSERT_EQ(lineNegotiateAPIVersion(app.handle, id, TAPI_CURRENT_VERSION, TAPI_CURRENT_VERSION, &version, &extension), 0);
+        EXPECT_EQ(version, DWORD{TAPI_CURRENT_VERSION});
         if (line_name(device_caps(app.handle, id)) == L"Cellular Line")
             highest_cellular = static_cast<int>(id);
     }
@@ -113,21 +113,21 @@ TEST(TapiLines, DevicesDescribeTheirNamesAndMediaAsTheWatcherReadsThem)
     // the needed size says how much it takes.
     LINEDEVCAPS fixed{};
     fixed.dwTotalSize = sizeof fixed;
-    ASSERT_EQ(lineGetDevCaps(app.handle, 0, 0x00020000, 0, &fixed), 0);
+    ASSERT_EQ(lineGetDevCaps(app.handle, 0, TAPI_CURRENT_VERSION, 0, &fixed), 0);
     EXPECT_EQ(fixed.dwNeededSize, sizeof fixed + sizeof(L"Cellular Line"));
     EXPECT_EQ(fixed.dwUsedSize, sizeof fixed);
     EXPECT_EQ(fixed.dwLineNameSize, 0u);
 
     fixed.dwTotalSize = 100;
-    EXPECT_EQ(lineGetDevCaps(app.handle, 0, 0x00020000, 0, &fixed), static_cast<LONG>(LINEERR_STRUCTURETOOSMALL));
+    EXPECT_EQ(lineGetDevCaps(app.handle, 0, TAPI_CURRENT_VERSION, 0, &fixed), static_cast<LONG>(LINEERR_STRUCTURETOOSMALL));
     fixed.dwTotalSize = sizeof fixed;
-    EXPECT_EQ(lineGetDevCaps(app.handle, 4, 0x00020000, 0, &fixed), static_cast<LONG>(LINEERR_BADDEVICEID));
+    EXPECT_EQ(lineGetDevCaps(app.handle, 4, TAPI_CURRENT_VERSION, 0, &fixed), static_cast<LONG>(LINEERR_BADDEVICEID));
     DWORD version = 0;
     LINEEXTENSIONID extension;
     EXPECT_EQ(lineNegotiateAPIVersion(app.handle, 0, 0x00030000, 0x00030001, &version, &extension),
               static_cast<LONG>(LINEERR_INCOMPATIBLEAPIVERSION));
     EXPECT_EQ(lineShutdown(app.handle), 0);
-    EXPECT_EQ(lineGetDevCaps(app.handle, 0, 0x00020000, 0, &fixed), static_cast<LONG>(LINEERR_INVALAPPHANDLE));
+    EXPECT_EQ(lineGetDevCaps(app.handle, 0, TAPI_CURRENT_VERSION, 0, &fixed), static_cast<LONG>(LINEERR_INVALAPPHANDLE));
 }
 
 TEST(TapiLines, ManyLinesAreReadOncePerConfigurationNotOncePerCall)
@@ -151,7 +151,7 @@ TEST(TapiLines, InitializationRejectsWhatItCannotServe)
     TempDevice dev(nlohmann::json{{"lines", nlohmann::json::array()}});
     HLINEAPP handle = 0;
     DWORD devices = 99;
-    DWORD version = 0x00020000;
+    DWORD version = TAPI_CURRENT_VERSION;
     LINEINITIALIZEEXPARAMS params{};
     params.dwTotalSize = 16;
     params.dwOptions = LINEINITIALIZEEXOPTION_USEEVENT;
@@ -166,7 +166,7 @@ TEST(TapiLines, InitializationRejectsWhatItCannotServe)
     EXPECT_EQ(devices, 0u);
     // No line at all: the watcher's fallback LINEMAPPER finds nothing.
     HLINE line = 0;
-    EXPECT_EQ(lineOpen(handle, LINEMAPPER, &line, 0x00020000, 0, 0, 6, LINEMEDIAMODE_INTERACTIVEVOICE, nullptr),
+    EXPECT_EQ(lineOpen(handle, LINEMAPPER, &line, TAPI_CURRENT_VERSION, 0, 0, 6, LINEMEDIAMODE_INTERACTIVEVOICE, nullptr),
               static_cast<LONG>(LINEERR_LINEMAPPERFAILED));
     EXPECT_EQ(lineShutdown(handle), 0);
 }
@@ -282,6 +282,30 @@ TEST(TapiMessages, EveryApplicationWithTheLineOpenGetsItsOwnCopy)
     EXPECT_EQ(info.dwOrigin, static_cast<DWORD>(LINECALLORIGIN_OUTBOUND));
     lineShutdown(watcher.handle);
     lineShutdown(data_app.handle);
+}
+
+TEST(TapiMessages, AnApplicationThatOpenedALineTwiceHearsOfEachCallStateOnce)
+{
+    TempDevice dev(several_lines);
+    App app = initialize();
+    open_line(app, 2);
+    open_line(app, 2, LINECALLPRIVILEGE_MONITOR, 0);
+    open_line(app, 0); // another line, which the call never touches
+
+    const auto call = radio::place(2, LINECALLSTATE_OFFERING, LINEMEDIAMODE_INTERACTIVEVOICE, false, "");
+    radio::change_state(call.id, LINECALLSTATE_CONNECTED);
+    radio::change_state(call.id, LINECALLSTATE_DISCONNECTED);
+
+    LINEMESSAGE message{};
+    std::vector<DWORD_PTR> states;
+    while (lineGetMessage(app.handle, &message, 0) == 0) {
+        EXPECT_EQ(message.hDevice, call.id);
+        states.push_back(message.dwParam1);
+    }
+    EXPECT_EQ(states, (std::vector<DWORD_PTR>{LINECALLSTATE_OFFERING, LINECALLSTATE_CONNECTED,
+                                              LINECALLSTATE_DISCONNECTED}));
+    EXPECT_FALSE(signalled(app.event));
+    lineShutdown(app.handle);
 }
 
 TEST(TapiMessages, GetMessageWaitsForTheNextMessageOrItsTimeOut)

@@ -1,4 +1,5 @@
 // Message queues, windows, timers, keys and message boxes on the manual clock.
+#include <atomic>
 #include <cstring>
 #include <functional>
 #include <mutex>
@@ -41,6 +42,19 @@ struct Seen {
 // thread; read by the test after advance()/settle(), which order the two.
 std::vector<Seen> seen;
 bool arm_on_destroy = false;
+DWORD busy_in_next_timer_ms = 0; // how long the next WM_TIMER keeps its thread busy
+
+// What one GetMessageW (result 0 or TRUE) or PeekMessageW (-2) took.
+struct Retrieved {
+    BOOL result;
+    UINT message;
+    WPARAM wparam;
+    bool operator==(const Retrieved&) const = default;
+    friend std::ostream& operator<<(std::ostream& out, const Retrieved& r)
+    {
+        return out << "{" << r.result << ", 0x" << std::hex << r.message << std::dec << ", " << r.wparam << "}";
+    }
+};
 
 std::vector<Seen> seen_of(UINT msg)
 {
@@ -76,6 +90,11 @@ LRESULT CALLBACK RecordingProc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam
         return -1;
     if (msg == WM_DESTROY && arm_on_destroy)
         SetTimer(hwnd, 9, 10, nullptr);
+    if (msg == WM_TIMER && busy_in_next_timer_ms != 0) {
+        const DWORD busy = busy_in_next_timer_ms;
+        busy_in_next_timer_ms = 0;
+        Sleep(busy);
+    }
     if (msg == WM_USER + 77)
         return static_cast<LRESULT>(wparam * 2);
     return DefWindowProcW(hwnd, msg, wparam, lparam);
@@ -87,6 +106,19 @@ void register_recording_class()
     wc.lpfnWndProc = RecordingProc;
     wc.lpszClassName = L"RecordingWindow";
     RegisterClassW(&wc); // once per process; later calls find it registered
+}
+
+// A window of the calling thread with one timer armed on it.
+HWND window_with_timer_here(UINT_PTR id, UINT ms)
+{
+    register_recording_class();
+    const HWND hwnd = CreateWindowExW(0, L"RecordingWindow", L"", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr, nullptr,
+                                      nullptr);
+    if (hwnd != nullptr && SetTimer(hwnd, id, ms, nullptr) != id) {
+        DestroyWindow(hwnd);
+        return nullptr;
+    }
+    return hwnd;
 }
 
 // A device thread with one window and the usual message loop, as the
@@ -131,6 +163,7 @@ protected:
         start_ = wince::clock::now();
         seen.clear();
         arm_on_destroy = false;
+        busy_in_next_timer_ms = 0;
     }
     // Device time since the test began.
     double since_start(double t) const { return t - start_; }
@@ -211,11 +244,8 @@ TEST_F(UserTest, DestroyWindowSendsDestroyAndDiscardsTimersAndPendingMessages)
 
 TEST_F(UserTest, TimerMessagesComeOnlyWhenNoPostedMessageWaitsAndDoNotPileUp)
 {
-    register_recording_class();
-    const HWND hwnd = CreateWindowExW(0, L"RecordingWindow", L"", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr, nullptr,
-                                      nullptr);
+    const HWND hwnd = window_with_timer_here(7, 100);
     ASSERT_NE(hwnd, nullptr);
-    ASSERT_EQ(SetTimer(hwnd, 7, 100, nullptr), 7u);
     ks::advance(350); // three intervals pass while the thread is busy
     ASSERT_TRUE(PostMessageW(hwnd, WM_USER + 1, 0, 0));
     ASSERT_TRUE(PostThreadMessageW(static_cast<DWORD>(::gettid()), WM_USER + 2, 0, 0));
@@ -236,6 +266,73 @@ TEST_F(UserTest, TimerMessagesComeOnlyWhenNoPostedMessageWaitsAndDoNotPileUp)
     EXPECT_EQ(msg.wParam, 7u);
     EXPECT_FALSE(PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE));
     EXPECT_TRUE(DestroyWindow(hwnd));
+}
+
+TEST_F(UserTest, ATimerHeldUpByItsThreadFiresOnceThenKeepsItsSchedule)
+{
+    // The first firing keeps the thread busy until 350: the firings due at
+    // 200 and 300 pass meanwhile.  The thread gets one WM_TIMER for them when
+    // it is back, and the timer goes on from its last due time (300), so the
+    // next comes at 400: neither a burst at 350 nor a schedule moved to 450.
+    WindowThread window;
+    busy_in_next_timer_ms = 250;
+    post(window.hwnd(), WM_ARM, 7, 100);
+    ks::advance(560);
+    EXPECT_EQ(timer_times(7), (std::vector<double>{100, 350, 400, 500}));
+}
+
+TEST_F(UserTest, GetMessageTakesOnlyMessagesInsideItsRange)
+{
+    const HWND hwnd = window_with_timer_here(7, 100);
+    ASSERT_NE(hwnd, nullptr);
+    ks::advance(150); // the timer is due as well
+    const DWORD self = static_cast<DWORD>(::gettid());
+    for (UINT message : {WM_USER + 1, WM_USER + 5, WM_USER + 9, WM_APP})
+        ASSERT_TRUE(PostThreadMessageW(self, message, 0, 0));
+
+    MSG msg;
+    ASSERT_EQ(GetMessageW(&msg, nullptr, WM_USER + 4, WM_USER + 6), TRUE);
+    EXPECT_EQ(msg.message, static_cast<UINT>(WM_USER + 5));
+    ASSERT_EQ(GetMessageW(&msg, nullptr, WM_USER + 9, WM_USER + 9), TRUE);
+    EXPECT_EQ(msg.message, static_cast<UINT>(WM_USER + 9));
+    ASSERT_EQ(GetMessageW(&msg, nullptr, WM_TIMER, WM_TIMER), TRUE);
+    EXPECT_EQ(msg.message, static_cast<UINT>(WM_TIMER));
+
+    // What the ranges left out is still there, in its order.
+    std::vector<UINT> rest;
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE))
+        rest.push_back(msg.message);
+    EXPECT_EQ(rest, (std::vector<UINT>{WM_USER + 1, WM_APP}));
+    EXPECT_TRUE(DestroyWindow(hwnd));
+}
+
+TEST_F(UserTest, PostQuitMessageComesWhateverTheRangeAfterThePostedMessagesItAccepts)
+{
+    std::vector<Retrieved> got;
+    std::atomic<DWORD> receiver{0};
+    std::atomic<bool> done{false};
+    std::thread thread = ks::spawn_device_thread([&] {
+        const DWORD self = static_cast<DWORD>(::gettid());
+        PostThreadMessageW(self, WM_USER + 1, 0, 0);
+        PostThreadMessageW(self, WM_USER + 5, 0, 0);
+        PostQuitMessage(3);
+        // A WM_QUIT that is posted is a posted message like any other.
+        PostThreadMessageW(self, WM_QUIT, 9, 0);
+        receiver = self;
+        MSG msg;
+        for (int i = 0; i < 2; ++i) {
+            const BOOL result = GetMessageW(&msg, nullptr, WM_USER + 5, WM_USER + 6);
+            got.push_back({result, msg.message, msg.wParam});
+        }
+        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE))
+            got.push_back({-2, msg.message, msg.wParam});
+        done = true;
+    });
+    ks::settle();
+    if (!done) // a quit held back by the range: release the waiting thread
+        PostThreadMessageW(receiver, WM_USER + 6, 0, 0);
+    thread.join();
+    EXPECT_EQ(got, (std::vector<Retrieved>{{TRUE, WM_USER + 5, 0}, {0, WM_QUIT, 3}, {-2, WM_USER + 1, 0}, {-2, WM_QUIT, 9}}));
 }
 
 TEST_F(UserTest, GetMessageFailsWithoutFillingAnything)
