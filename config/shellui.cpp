@@ -10,6 +10,9 @@
 #define MESSAGE_TEXT_CHARS 512
 #define MESSAGE_CAPTION_CHARS 256
 
+/* Stored by WinMain in user-interface mode, before any dialog. */
+HINSTANCE g_hInstance = NULL;
+
 /* Created before the settings dialog and deleted after it, so that it
    outlives every control it is set on. */
 static HFONT s_hBoldFont = NULL;

@@ -11,8 +11,6 @@
 #define RESET_COMMAND L"reset"
 #define WINDOW_TITLE L"CallTicker"
 
-HINSTANCE g_hInstance = NULL;
-
 static void RunResetMode(void)
 {
     AppSettings settings;

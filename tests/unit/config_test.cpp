@@ -12,6 +12,7 @@
 #include "kernel/sync.h"
 #include "test_device.h"
 
+using nlohmann::json;
 using testing_support::TempDevice;
 
 namespace {
@@ -124,7 +125,7 @@ TEST_F(MonitorPath, APathThatWouldNotFitIsEmpty)
 
 TEST_F(MonitorPath, WithoutItsOwnPathTheProgramStartsNothing)
 {
-    TempDevice device({{"faults", {{"*", {{"GetModuleFileNameW", "fail"}}}}}});
+    TempDevice device(json{{"faults", {{"*", {{"GetModuleFileNameW", "fail"}}}}}});
     EXPECT_EQ(PathFor(device.dir() / "Program Files" / "CallTicker" / "CallTickerCfg.exe"), L"");
     EXPECT_FALSE(StartMonitor(nullptr));
     // A given path too long for the buffer is not started either.
