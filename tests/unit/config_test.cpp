@@ -1,5 +1,6 @@
 // The settings program's own logic, without its dialogs: the list texts
-// split into combo-box items, and the monitor's path beside the program.
+// split into combo-box items, the bold title font at the screen's
+// resolution, and the monitor's path beside the program.
 #include <string>
 #include <vector>
 
@@ -9,6 +10,7 @@
 
 #include "config.h"
 #include "device/device.h"
+#include "user/fonts.h"
 #include "kernel/sync.h"
 #include "test_device.h"
 
@@ -17,14 +19,19 @@ using testing_support::TempDevice;
 
 namespace {
 
-// A stand-in combo box that keeps what CB_ADDSTRING gives it.
+// A stand-in control that keeps what CB_ADDSTRING and WM_SETFONT give it.
 std::vector<std::wstring> g_added;
+HFONT g_font = nullptr;
 
 LRESULT CALLBACK RecordingComboProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam)
 {
     if (uMsg == CB_ADDSTRING) {
         g_added.emplace_back(reinterpret_cast<LPCWSTR>(lParam));
         return static_cast<LRESULT>(g_added.size() - 1);
+    }
+    if (uMsg == WM_SETFONT) {
+        g_font = reinterpret_cast<HFONT>(wParam);
+        return 0;
     }
     return DefWindowProcW(hWnd, uMsg, wParam, lParam);
 }
@@ -78,6 +85,39 @@ TEST_F(ListItems, AnItemTooLongForItsBufferIsCutAndTheNextStaysWhole)
     // Exactly as long as fits: kept whole.
     const std::wstring fitting(LIST_ITEM_CHARS - 1, L'y');
     EXPECT_EQ(Items((fitting + L";").c_str()), std::vector<std::wstring>{fitting});
+}
+
+TEST(BoldFont, IsANinePointBoldTahomaAtTheScreensResolution)
+{
+    wince::sync::DeviceThread device_thread;
+    WNDCLASSW wc{};
+    wc.lpfnWndProc = RecordingComboProc;
+    wc.lpszClassName = L"RecordingControl";
+    RegisterClassW(&wc);
+    for (const auto& [dpi, height] : {std::pair{96, -12}, {131, -16}, {192, -24}}) {
+        TempDevice device(json{{"dpi", dpi}});
+        HWND dialog = CreateWindowExW(0, L"RecordingControl", L"", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr);
+        CreateWindowExW(0, L"RecordingControl", L"", WS_CHILD, 0, 0, 0, 0, dialog, reinterpret_cast<HMENU>(1008), nullptr,
+                        nullptr);
+        g_font = nullptr;
+        CreateBoldFont();
+        SetBoldFont(dialog, 1008);
+        SetBoldFont(dialog, 999); // no such control: nothing happens
+        ASSERT_NE(g_font, nullptr);
+        const auto font = wince::user::fonts::logfont(g_font);
+        ASSERT_TRUE(font.has_value());
+        EXPECT_EQ(font->lfHeight, height) << dpi << " dpi";
+        EXPECT_EQ(font->lfWeight, FW_BOLD);
+        EXPECT_EQ(font->lfPitchAndFamily, FF_SWISS | DEFAULT_PITCH);
+        EXPECT_EQ(font->lfCharSet, ANSI_CHARSET);
+        EXPECT_STREQ(font->lfFaceName, L"Tahoma");
+        // Deleted once, however often it is asked.
+        DeleteBoldFont();
+        EXPECT_FALSE(wince::user::fonts::logfont(g_font).has_value());
+        DeleteBoldFont();
+        DestroyWindow(dialog);
+    }
+    UnregisterClassW(L"RecordingControl", nullptr);
 }
 
 class MonitorPath : public ::testing::Test {
