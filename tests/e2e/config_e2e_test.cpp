@@ -210,10 +210,10 @@ TEST_F(Settings, TheAboutBoxComesAndGoesLeavingUnsavedChangesInPlace)
         EXPECT_EQ(title["bold"], true);
         int plain_lines = 0;
         for (const auto& c : about["controls"])
-            plain_lines += c["id"] == 0xFFFF && c["class"] == "STATIC" && !c["text"].get<std::string>().empty() &&
+            plain_lines += c["id"] == -1 && c["class"] == "STATIC" && !c["text"].get<std::string>().empty() &&
                            c["bold"] == false;
         EXPECT_EQ(plain_lines, 2);
-        EXPECT_EQ(about["softkeys"][0], "Done");
+        EXPECT_EQ(about["softkeys"][0]["label"], "Done");
         if (round == 1)
             phone_->ok({"tap", "ok"});
         else
