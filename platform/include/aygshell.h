@@ -5,6 +5,12 @@
 #ifndef WINCE_AYGSHELL_H
 #define WINCE_AYGSHELL_H
 
+/* The pop-up index of a soft-key bar button that has none (SHMENUBAR data). */
+#define NOMENU 0xFFFF
+
+/* Resource scripts take only the #define lines. */
+#ifndef RC_INVOKED
+
 #include "windows.h"
 
 typedef struct tagSHINITDLGINFO {
@@ -49,4 +55,5 @@ BOOL WINAPI SHInitExtraControls(void);
 
 WINCE_END_DECLS
 
+#endif /* RC_INVOKED */
 #endif
