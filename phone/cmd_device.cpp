@@ -37,11 +37,8 @@ const wchar_t* const startup_target = L"\"\\Program Files\\CallTicker\\CallTicke
 nlohmann::json device_config(const InitOptions& options)
 {
     nlohmann::json config = device::default_config();
-    if (options.clock_rate) {
-        if (!(*options.clock_rate > 0))
-            throw Failure("--clock-rate must be a positive number");
+    if (options.clock_rate)
         config["clock_rate"] = *options.clock_rate;
-    }
     if (options.dpi) {
         if (*options.dpi <= 0)
             throw Failure("--dpi must be a positive number");
@@ -63,6 +60,24 @@ nlohmann::json device_config(const InitOptions& options)
         config["lines"] = lines;
     }
     return config;
+}
+
+// Beyond these the device's timers round to nothing or stand still.
+constexpr double min_clock_rate = 0.001, max_clock_rate = 10000;
+
+double parse_clock_rate(const std::string& text)
+{
+    double rate = 0;
+    try {
+        size_t used = 0;
+        rate = std::stod(text, &used);
+        if (used != text.size())
+            rate = 0;
+    } catch (const std::exception&) {
+    }
+    if (!(rate >= min_clock_rate && rate <= max_clock_rate))
+        throw Failure("invalid --clock-rate '" + text + "': give a number from 0.001 to 10000");
+    return rate;
 }
 
 void remove_path(const fs::path& path)
@@ -155,8 +170,10 @@ void add_device_commands(CLI::App& app)
 {
     auto options = std::make_shared<InitOptions>();
     CLI::App* cmd = app.add_subcommand("init", "Create or reset the device and install the programs");
-    cmd->add_option_function<double>("--clock-rate", [options](double r) { options->clock_rate = r; },
-                                     "Device time per real time (default 1)");
+    cmd->add_option_function<std::string>(
+           "--clock-rate", [options](const std::string& text) { options->clock_rate = parse_clock_rate(text); },
+           "Device time per real time, 0.001 to 10000 (default 1)")
+        ->type_name("R");
     cmd->add_option("--line", options->lines, "A line device by name (repeatable; \"\" for a line without a name)")
         ->allow_extra_args(false);
     cmd->add_option_function<int>("--dpi", [options](int dpi) { options->dpi = dpi; }, "Screen dpi (default 96)");
