@@ -13,10 +13,12 @@
 
 #include <windows.h>
 
+#include "audio/output.h"
 #include "common.h"
 #include "device/clock.h"
 #include "device/device.h"
 #include "device/files.h"
+#include "kernel/process_table.h"
 
 namespace phone {
 namespace {
@@ -144,12 +146,42 @@ void write_startup_shortcut()
         throw Failure(std::string("cannot write the startup shortcut: ") + std::strerror(errno));
 }
 
+// A reset sweeps the process table, the log and the hive from under any
+// program still running: it would live on unseen by ps, an orphan.  So the
+// device's programs are ended first, as a soft reset ends them.
+std::vector<std::string> end_programs()
+{
+    std::vector<std::string> ended;
+    if (!fs::is_regular_file(device::config_file()))
+        return ended; // no device yet: nothing of it can run
+    for (const auto& program : wince::process::list()) {
+        HANDLE process = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, program.pid);
+        if (!process)
+            continue; // ended meanwhile
+        if (TerminateProcess(process, 0)) {
+            WaitForSingleObject(process, INFINITE);
+            ended.push_back(program.exe + " (" + std::to_string(program.pid) + ")");
+        }
+        CloseHandle(process);
+    }
+    return ended;
+}
+
+std::string joined(const std::vector<std::string>& words)
+{
+    std::string text;
+    for (const auto& word : words)
+        text += (text.empty() ? "" : ", ") + word;
+    return text;
+}
+
 void init(const InitOptions& options)
 {
     const fs::path root = device::root();
     if (fs::exists(root) && !fs::is_directory(root))
         throw Failure(root.string() + " exists and is not a folder");
     const nlohmann::json config = device_config(options);
+    const auto ended = end_programs();
     // The device is its owner's alone, even in a folder that was not.
     if (!device::make_private_dirs(root) || ::chmod(root.c_str(), 0700) != 0)
         throw Failure("cannot make the device folder " + root.string() + ": " + std::strerror(errno));
@@ -158,10 +190,13 @@ void init(const InitOptions& options)
     const auto installed = install_programs();
     write_startup_shortcut();
 
-    std::string programs;
-    for (const auto& name : installed)
-        programs += (programs.empty() ? "" : ", ") + name;
-    std::printf("%s initialised; installed: %s\n", root.c_str(), programs.empty() ? "nothing" : programs.c_str());
+    std::printf("%s initialised; installed: %s%s\n", root.c_str(),
+                installed.empty() ? "nothing" : joined(installed).c_str(),
+                ended.empty() ? "" : ("; ended " + joined(ended)).c_str());
+    // Sound asked for that will not be heard is said at once.
+    device::reload_config();
+    if (config["audio"] == "alsa" && wince::audio::backend_name() != "alsa")
+        std::printf("sound: %s\n", wince::audio::backend_reason().c_str());
 }
 
 } // namespace
