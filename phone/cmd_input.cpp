@@ -94,7 +94,11 @@ void add_input_commands(CLI::App& app)
                           ->type_name("CLASS");
     by_process->excludes(by_thread, by_window);
     by_thread->excludes(by_window);
-    post->add_option("MSG", options->message, "Message number or name (WM_QUIT, WM_MONITOR_QUIT)")->required();
+    post->add_option("MSG", options->message,
+                     "Message number or name: WM_NULL, WM_CREATE, WM_DESTROY, WM_CLOSE, WM_QUIT, WM_KEYDOWN,\n"
+                     "WM_KEYUP, WM_CHAR, WM_COMMAND, WM_TIMER, WM_USER, WM_CALL_CONNECTED, WM_CALL_ENDED,\n"
+                     "WM_MONITOR_QUIT")
+        ->required();
     post->add_option("WPARAM", options->wparam, "wParam (default 0)");
     post->add_option("LPARAM", options->lparam, "lParam (default 0)");
     post->callback([options] {

@@ -35,11 +35,16 @@ struct Filter {
 
     bool matches(const json& e) const
     {
-        if (e.value("t", 0.0) < since)
+        const auto text = [&e](const char* field) {
+            const auto it = e.find(field);
+            return it != e.end() && it->is_string() ? it->get<std::string>() : std::string();
+        };
+        const auto t = e.find("t");
+        if (since > 0 && (t == e.end() || !t->is_number() || t->get<double>() < since))
             return false;
-        if (!exe.empty() && upper(e.value("exe", std::string())) != upper(exe))
+        if (!exe.empty() && upper(text("exe")) != upper(exe))
             return false;
-        return ::fnmatch(event.c_str(), e.value("event", std::string()).c_str(), 0) == 0;
+        return ::fnmatch(event.c_str(), text("event").c_str(), 0) == 0;
     }
 };
 
@@ -220,6 +225,7 @@ struct WaitOptions {
     std::string seconds;
     std::string timeout;
     bool json = false;
+    bool earlier = false; // --since: events already logged count too
     Filter filter;
 };
 
@@ -240,7 +246,7 @@ void wait_for_event(const WaitOptions& options)
     bool seen = false, replaying = true;
     LogReader reader([&](const json& event, const std::string& raw) {
         const std::string text = options.json ? raw : story.line(event);
-        if (!replaying && !seen && options.filter.matches(event)) {
+        if ((!replaying || options.earlier) && !seen && options.filter.matches(event)) {
             seen = true;
             print(text);
         }
@@ -248,6 +254,8 @@ void wait_for_event(const WaitOptions& options)
     FolderWatch watch;
     reader.drain();
     replaying = false;
+    if (seen)
+        return;
     while (!seen) {
         if (!watch.wait(until))
             throw Failure("no " + options.filter.event + " event within " + options.timeout + " s of device time");
@@ -288,9 +296,17 @@ void add_log_commands(CLI::App& app)
     add_filter_options(wait, waiting->filter);
     wait->add_option("--timeout", waiting->timeout, "With --event: give up after this much device time (seconds)")
         ->type_name("S");
+    wait->add_option_function<std::string>(
+           "--since",
+           [waiting](const std::string& text) {
+               waiting->filter.since = parse_device_time(text, "--since");
+               waiting->earlier = true;
+           },
+           "Events already in the log from this device time on count too (--since 0: any)")
+        ->type_name("TIME");
     wait->add_flag("--json", waiting->json, "Print the event as its raw JSON line");
     wait->footer("With --event, prints the event that came and exits 0, or exits 1 when --timeout passes first.\n"
-                 "Only events logged after the wait begins count.");
+                 "Only events logged after the wait begins count, unless --since says from when.");
     wait->callback([waiting] {
         const bool for_event = waiting->filter.event != "*" || !waiting->filter.exe.empty();
         if (for_event == !waiting->seconds.empty())

@@ -27,12 +27,23 @@ std::string text_of(const json& event, const char* field)
     return value.is_string() ? value.get<std::string>() : value.dump(-1, ' ', false, json::error_handler_t::replace);
 }
 
+// Fields are read leniently: a log line of another shape than the device
+// writes is told as well as it can be, never a reason to stop.
 uint64_t number_of(const json& event, const char* field)
 {
     const auto it = event.find(field);
     if (it == event.end() || !it->is_number())
         return 0;
-    return it->is_number_unsigned() ? it->get<uint64_t>() : static_cast<uint64_t>(it->get<double>());
+    if (it->is_number_unsigned())
+        return it->get<uint64_t>();
+    const double value = it->get<double>();
+    return value > 0 && value < 1.8e19 ? static_cast<uint64_t>(value) : 0;
+}
+
+double real_of(const json& event, const char* field)
+{
+    const auto it = event.find(field);
+    return it != event.end() && it->is_number() ? it->get<double>() : 0.0;
 }
 
 bool flag(const json& event, const char* field, bool otherwise = true)
@@ -211,7 +222,7 @@ std::string Story::describe_call(const json& event)
 {
     const auto id = static_cast<uint32_t>(number_of(event, "call"));
     const std::string state = text_of(event, "state");
-    const double t = event.value("t", 0.0);
+    const double t = real_of(event, "t");
     if (state == "LINECALLSTATE_CONNECTED") {
         if (connected_.empty())
             start_given_ = end_pending_ = false;
@@ -257,7 +268,7 @@ std::string Story::describe(const json& event)
     const std::string name = text_of(event, "event");
     if (name == "process.start")
         return "started: " + text_of(event, "path") +
-               (event.value("cmdline", std::string()).empty() ? "" : " " + text_of(event, "cmdline"));
+               (text_of(event, "cmdline").empty() ? "" : " " + text_of(event, "cmdline"));
     if (name == "process.exit")
         return "ended (exit code " + text_of(event, "code") + ")";
     if (name == "call")
@@ -282,11 +293,11 @@ std::string Story::describe(const json& event)
         std::string format;
         if (event.contains("format") && event["format"].is_object()) {
             const json& f = event["format"];
-            channels_[pid] = f.value("channels", 1u);
-            format = ": " + std::to_string(f.value("bits", 0u)) + "-bit " +
+            channels_[pid] = static_cast<unsigned>(number_of(f, "channels"));
+            format = ": " + std::to_string(number_of(f, "bits")) + "-bit " +
                      (channels_[pid] == 2 ? "stereo" : channels_[pid] == 1 ? "mono" :
                                                         std::to_string(channels_[pid]) + " channels") +
-                     ", " + std::to_string(f.value("rate", 0u)) + " Hz";
+                     ", " + std::to_string(number_of(f, "rate")) + " Hz";
         }
         return "sound output opened" + format;
     }
@@ -321,7 +332,7 @@ std::string Story::describe(const json& event)
     }
     if (name == "timer.set") {
         start_given_ = true;
-        return timer_name(event) + " set: every " + device_time(event.value("ms", 0.0));
+        return timer_name(event) + " set: every " + device_time(real_of(event, "ms"));
     }
     if (name == "timer.kill")
         return timer_name(event) + " stopped";
@@ -357,7 +368,7 @@ std::string Story::describe(const json& event)
 Told Story::tell(const json& event)
 {
     Told told;
-    told.t = event.value("t", 0.0);
+    told.t = real_of(event, "t");
     told.exe = event.contains("exe") && event["exe"].is_string() ? event["exe"].get<std::string>() : "?";
     told.what = describe(event);
     if (!connected_.empty()) {
