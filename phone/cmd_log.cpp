@@ -52,6 +52,7 @@ struct LogOptions {
     bool follow = false;
     bool all = false;
     bool json = false;
+    bool details = false;
     Filter filter;
 };
 
@@ -202,10 +203,17 @@ void show_log(const LogOptions& options)
     // so that a signal is known for what it is in the call it belongs to.
     bool quiet = options.follow && !options.all;
     Story story;
+    // Asking for events by name asks for the steps among them too.
+    const bool details = options.details || options.filter.event != "*";
     LogReader reader([&](const json& event, const std::string& raw) {
-        const std::string text = options.json ? raw : story.line(event);
-        if (!quiet && options.filter.matches(event))
-            print(text);
+        if (options.json) {
+            if (!quiet && options.filter.matches(event))
+                print(raw);
+            return;
+        }
+        const Told told = story.tell(event);
+        if (!quiet && options.filter.matches(event) && (details || !told.detail))
+            print(Story::format(told));
     });
     FolderWatch* watch = nullptr;
     std::optional<FolderWatch> watching;
@@ -280,6 +288,9 @@ void add_log_commands(CLI::App& app)
     cmd->add_flag("--follow,-f", options->follow, "Keep printing new events as they come (from the end)");
     cmd->add_flag("--all", options->all, "With --follow: start with the events already in the log");
     cmd->add_flag("--json", options->json, "Raw JSON lines as the device writes them");
+    cmd->add_flag("--details", options->details,
+                  "Also the steps under each sound that went as it should (device opened, driver requests,\n"
+                  "the stream's volume, played, closed); --event and --json show them always");
     add_filter_options(cmd, options->filter);
     cmd->add_option_function<std::string>(
            "--since", [options](const std::string& text) { options->filter.since = parse_device_time(text, "--since"); },

@@ -164,6 +164,18 @@ std::string backlight_words(const json& event)
     return "backlight " + state;
 }
 
+// The steps under a signal that went as they should: the signal's own line
+// says what was heard, at what volume, where.
+bool is_detail(const json& event)
+{
+    const std::string name = text_of(event, "event");
+    if (name == "waveout.done" || name == "waveout.close")
+        return true;
+    if (name == "waveout.open" || name == "waveout.message")
+        return flag(event, "ok");
+    return name == "waveout.volume" && flag(event, "stream", false);
+}
+
 } // namespace
 
 std::string device_time(double ms)
@@ -332,7 +344,7 @@ std::string Story::describe(const json& event)
     }
     if (name == "timer.set") {
         start_given_ = true;
-        return timer_name(event) + " set: every " + device_time(real_of(event, "ms"));
+        return timer_name(event) + " set to " + device_time(real_of(event, "ms"));
     }
     if (name == "timer.kill")
         return timer_name(event) + " stopped";
@@ -371,6 +383,7 @@ Told Story::tell(const json& event)
     told.t = real_of(event, "t");
     told.exe = event.contains("exe") && event["exe"].is_string() ? event["exe"].get<std::string>() : "?";
     told.what = describe(event);
+    told.detail = is_detail(event);
     if (!connected_.empty()) {
         double since = told.t;
         for (const auto& [id, at] : connected_)
@@ -380,9 +393,10 @@ Told Story::tell(const json& event)
     return told;
 }
 
-std::string Story::line(const json& event)
+std::string Story::line(const json& event) { return format(tell(event)); }
+
+std::string Story::format(const Told& told)
 {
-    const Told told = tell(event);
     char head[96];
     std::snprintf(head, sizeof head, "%10s  %-14s  %-17s  ", device_time(told.t).c_str(),
                   told.call_time ? ("call " + device_time(*told.call_time)).c_str() : "",

@@ -65,12 +65,12 @@ TEST(Story, WithoutAStartSignalTheFirstOneIsPeriodicAndVibrationsCount)
     Story story;
     story.tell(call(0, "CONNECTED"));
     EXPECT_EQ(story.tell(event(10, "timer.set", {{"id", IDT_REGULAR_SIGNAL}, {"ms", 55000}})).what,
-              "periodic-signal timer set: every 0:55.000");
+              "periodic-signal timer set to 0:55.000");
     EXPECT_EQ(story.tell(event(55000, "led", {{"led", 1}, {"on", true}})).what,
               "periodic signal: vibration (vibrator on)");
     EXPECT_EQ(story.tell(event(55400, "led", {{"led", 1}, {"on", false}})).what, "vibrator off");
     EXPECT_EQ(story.tell(event(55500, "timer.set", {{"id", 7}, {"ms", 10}}, "Other.exe")).what,
-              "timer 7 set: every 0:00.010");
+              "timer 7 set to 0:00.010");
 }
 
 TEST(Story, NumbersAreToldByName)
@@ -91,6 +91,17 @@ TEST(Story, NumbersAreToldByName)
               "this sound's volume set to left full volume, right volume 25% (0x4000FFFF)");
     EXPECT_EQ(story.tell(event(0, "backlight", {{"device", "BKL1:"}, {"state", "D4"}, {"flags", 1}})).what,
               "screen off (backlight D4)");
+}
+
+TEST(Story, TheStepsUnderASoundAreDetailsUnlessTheyFailed)
+{
+    Story story;
+    EXPECT_TRUE(story.tell(event(0, "waveout.open", {{"format", nullptr}, {"ok", true}})).detail);
+    EXPECT_FALSE(story.tell(event(0, "waveout.open", {{"format", nullptr}, {"ok", false}})).detail);
+    EXPECT_TRUE(story.tell(event(0, "waveout.volume", {{"volume", 0xFFFF}, {"stream", true}})).detail);
+    EXPECT_FALSE(story.tell(event(0, "waveout.volume", {{"volume", 0xFFFF}, {"stream", false}})).detail);
+    EXPECT_FALSE(story.tell(sound(0)).detail);
+    EXPECT_FALSE(story.tell(event(0, "waveout.message", {{"msg", 0x999}, {"param", 0}, {"ok", false}})).detail);
 }
 
 TEST(Story, LinesOfAnotherShapeAreToldAsWellAsTheyCanBe)
