@@ -322,6 +322,8 @@ void add_log_commands(CLI::App& app)
         const bool for_event = waiting->filter.event != "*" || !waiting->filter.exe.empty();
         if (for_event == !waiting->seconds.empty())
             throw Failure("wait: give either SECONDS or --event NAME");
+        if (!for_event && (!waiting->timeout.empty() || waiting->earlier))
+            throw Failure("wait: --timeout and --since go with --event");
         if (!for_event)
             sleep_device_time(parse_device_time(waiting->seconds, "SECONDS"));
         else

@@ -5,6 +5,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <iterator>
 
 #include <windows.h>
 #include <mmsystem.h>
@@ -110,6 +111,21 @@ std::string message_box_result(uint64_t result)
     case IDYES: return "Yes";
     case IDNO: return "No";
     default: return std::to_string(result);
+    }
+}
+
+std::string message_box_type(uint64_t type)
+{
+    static const char* const buttons[] = {"OK", "OK, Cancel", "Abort, Retry, Ignore", "Yes, No, Cancel",
+                                          "Yes, No", "Retry, Cancel"};
+    const uint64_t set = type & MB_TYPEMASK;
+    std::string text = set < std::size(buttons) ? buttons[set] : "buttons " + std::to_string(set);
+    switch (type & 0xF0) {
+    case MB_ICONHAND: return text + ", stop sign";
+    case MB_ICONQUESTION: return text + ", question mark";
+    case MB_ICONEXCLAMATION: return text + ", exclamation mark";
+    case MB_ICONINFORMATION: return text + ", information sign";
+    default: return text;
     }
 }
 
@@ -367,9 +383,20 @@ std::string Story::describe(const json& event)
     if (name == "reg.error")
         return "registry error: " + text_of(event, "message");
     if (name == "messagebox")
-        return "message box \"" + text_of(event, "caption") + "\": " + text_of(event, "text");
+        return "message box \"" + text_of(event, "caption") + "\": " + text_of(event, "text") + " (" +
+               message_box_type(number_of(event, "type")) + ")";
     if (name == "messagebox.end")
         return "message box closed: " + message_box_result(number_of(event, "result"));
+    if (name == "dialog.open")
+        return "dialog \"" + text_of(event, "title") + "\" opened (template " + text_of(event, "template") + ")";
+    if (name == "dialog.end")
+        return "dialog closed: " + message_box_result(number_of(event, "result"));
+    if (name == "foreground")
+        return "\"" + text_of(event, "title") + "\" comes to the front";
+    if (name == "tap")
+        return "tap on " + text_of(event, "target");
+    if (name == "shell.execute")
+        return (flag(event, "ok") ? "starts " : "could not start ") + text_of(event, "file");
     if (name == "key")
         return "key " + text_of(event, "key") + " pressed";
     if (name == "channel.reject")

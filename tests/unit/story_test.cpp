@@ -91,6 +91,11 @@ TEST(Story, NumbersAreToldByName)
               "this sound's volume set to left full volume, right volume 25% (0x4000FFFF)");
     EXPECT_EQ(story.tell(event(0, "backlight", {{"device", "BKL1:"}, {"state", "D4"}, {"flags", 1}})).what,
               "screen off (backlight D4)");
+    EXPECT_EQ(story.tell(event(0, "messagebox", {{"text", "Failed to initialize TAPI."}, {"caption", "CallTicker"},
+                                                 {"type", MB_OK | MB_ICONEXCLAMATION}}))
+                  .what,
+              "message box \"CallTicker\": Failed to initialize TAPI. (OK, exclamation mark)");
+    EXPECT_EQ(story.tell(event(0, "messagebox.end", {{"result", IDOK}})).what, "message box closed: OK");
 }
 
 TEST(Story, TheStepsUnderASoundAreDetailsUnlessTheyFailed)
