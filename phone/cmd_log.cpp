@@ -248,8 +248,11 @@ void wait_for_event(const WaitOptions& options)
     if (!std::filesystem::exists(device::log_file()))
         throw Failure("no event log at " + device::log_file().string() + " (run phone init first)");
     std::optional<std::chrono::steady_clock::time_point> until;
-    if (!options.timeout.empty())
-        until = wince::clock::real_time_of(wince::clock::now() + parse_device_time(options.timeout, "--timeout"));
+    double timeout = 0;
+    if (!options.timeout.empty()) {
+        timeout = parse_device_time(options.timeout, "--timeout");
+        until = wince::clock::real_time_of(wince::clock::now() + timeout);
+    }
     Story story;
     bool seen = false, replaying = true;
     LogReader reader([&](const json& event, const std::string& raw) {
@@ -266,7 +269,7 @@ void wait_for_event(const WaitOptions& options)
         return;
     while (!seen) {
         if (!watch.wait(until))
-            throw Failure("no " + options.filter.event + " event within " + options.timeout + " s of device time");
+            throw Failure("no " + options.filter.event + " event within " + device_time(timeout) + " of device time");
         reader.drain();
     }
 }

@@ -209,7 +209,7 @@ TEST_F(PhoneUser, WaitReturnsOnTheEventOrGivesUp)
 
     result = phone_->run({"wait", "--event", "led", "--timeout", "2", "--json"});
     EXPECT_EQ(result.status, 1);
-    EXPECT_EQ(result.errors, "phone: no led event within 2 s of device time\n");
+    EXPECT_EQ(result.errors, "phone: no led event within 0:02.000 of device time\n");
 
     // Seconds of device time, whatever the rate.
     const double before = json::parse(phone_->ok({"status", "--json"}))["time"];
