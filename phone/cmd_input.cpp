@@ -39,15 +39,16 @@ void post_to_threads(const std::vector<uint32_t>& threads, UINT msg, WPARAM wpar
 void run_post(const PostOptions& o)
 {
     const UINT msg = parse_message(o.message);
-    const WPARAM wparam = static_cast<WPARAM>(parse_number(o.wparam, "wparam"));
-    const LPARAM lparam = static_cast<LPARAM>(parse_number(o.lparam, "lparam"));
+    // The device's WPARAM and LPARAM are 32 bits wide.
+    const WPARAM wparam = parse_uint32(o.wparam, "wparam");
+    const LPARAM lparam = static_cast<LPARAM>(parse_uint32(o.lparam, "lparam"));
     if (!o.process.empty()) {
         auto info = wince::process::find_by_exe(o.process);
         if (!info)
             throw Failure("no program '" + o.process + "' is running on the device");
         post_to_threads(info->threads, msg, wparam, lparam, o.process + " (" + std::to_string(info->pid) + ")");
     } else if (!o.thread.empty()) {
-        const auto tid = static_cast<uint32_t>(parse_number(o.thread, "thread id"));
+        const auto tid = parse_uint32(o.thread, "thread id");
         if (!wince::process::owner_of_thread(tid))
             throw Failure("no thread " + o.thread + " runs on the device");
         post_to_threads({tid}, msg, wparam, lparam, "thread " + o.thread);
@@ -94,7 +95,11 @@ void add_input_commands(CLI::App& app)
                           ->type_name("CLASS");
     by_process->excludes(by_thread, by_window);
     by_thread->excludes(by_window);
-    post->add_option("MSG", options->message, "Message number or name (WM_QUIT, WM_MONITOR_QUIT)")->required();
+    post->add_option("MSG", options->message,
+                     "Message number or name: WM_NULL, WM_CREATE, WM_DESTROY, WM_CLOSE, WM_QUIT, WM_KEYDOWN,\n"
+                     "WM_KEYUP, WM_CHAR, WM_COMMAND, WM_TIMER, WM_USER, WM_CALL_CONNECTED, WM_CALL_ENDED,\n"
+                     "WM_MONITOR_QUIT")
+        ->required();
     post->add_option("WPARAM", options->wparam, "wParam (default 0)");
     post->add_option("LPARAM", options->lparam, "lParam (default 0)");
     post->callback([options] {
@@ -104,7 +109,7 @@ void add_input_commands(CLI::App& app)
     });
 
     auto names = std::make_shared<std::vector<std::string>>();
-    auto* key = app.add_subcommand("key", "Press hardware keys: F1 F2 RETURN ESCAPE TAB UP DOWN LEFT RIGHT SPACE, characters");
+    auto* key = app.add_subcommand("key", "Press hardware keys: F1 F2 (soft keys) RETURN ESCAPE TAB UP DOWN LEFT RIGHT SPACE BACK, characters");
     key->add_option("KEY", *names, "Keys, pressed in order")->required();
     key->callback([names] { run_keys(*names); });
 }
