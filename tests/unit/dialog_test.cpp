@@ -262,6 +262,16 @@ TEST_F(DialogTest, InitDialogNamesTheFirstTabStopAndTrueGivesItTheFocus)
     EXPECT_LT(std::find(seen.messages.begin(), seen.messages.end(), WM_SETFONT),
               std::find(seen.messages.begin(), seen.messages.end(), WM_INITDIALOG));
     EXPECT_EQ(s.softkeys.size(), 2u);
+    // Every control has the template's 8 point font, at 96 dpi 11 pixels.
+    for (const auto& c : s.controls) {
+        EXPECT_EQ(c.font_height, 11) << c.id;
+        EXPECT_EQ(c.face, "Tahoma") << c.id;
+        EXPECT_FALSE(c.bold) << c.id;
+    }
+    // Dialog units at base units 6 x 13: the list at x 60, y 12 of the window area.
+    EXPECT_EQ(control(s, IDC_FIRST).rect.x, 90);
+    EXPECT_EQ(control(s, IDC_FIRST).rect.y, s.client.y + 19);
+    EXPECT_EQ(control(s, IDC_FIRST).rect.width, 132);
     EXPECT_EQ(close(), IDCANCEL);
 }
 
