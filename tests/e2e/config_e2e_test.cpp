@@ -1,8 +1,10 @@
 // CallTickerCfg.exe as its user meets it: real programs on a device driven
 // through the phone tool only (its screen as JSON, the stylus and the
 // keys), and what they did read back from the event log and the registry.
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <memory>
 #include <thread>
@@ -11,6 +13,7 @@
 
 #include <gtest/gtest.h>
 
+#include "kernel/process_table.h"
 #include "phone_runner.h"
 #include "test_device.h"
 
@@ -356,6 +359,27 @@ TEST_F(Settings, BootStartsTheEnabledMonitorWithItsChime)
     const long pid = monitors.front();
     EXPECT_FALSE(phone_->wait_for("playsound", [pid](const json& e) { return e["pid"] == pid; }).is_null());
     EXPECT_TRUE(Running("CallTicker.exe"));
+}
+
+TEST_F(Settings, BootRunsEveryGoodShortcutAndNamesABadOne)
+{
+    std::ofstream(dir_ / "Windows" / "StartUp" / "Broken.lnk") << "no target here";
+    const auto result = phone_->run({"boot"});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_NE(result.errors.find("startup shortcut Broken.lnk"), std::string::npos) << result.errors;
+    EXPECT_EQ(std::count(result.errors.begin(), result.errors.end(), '\n'), 1);
+    EXPECT_TRUE(Running("CallTicker.exe"));
+}
+
+TEST_F(Settings, InitLeavesNoProgramRunningOnTheDeviceItResets)
+{
+    StartMonitor();
+    const auto before = json::parse(phone_->ok({"ps", "--json"}));
+    ASSERT_EQ(before.size(), 1u);
+    const uint32_t pid = before[0]["pid"];
+    phone_->ok({"init"});
+    EXPECT_FALSE(wince::process::host_start_of(pid).has_value());
+    EXPECT_FALSE(Running("CallTicker.exe"));
 }
 
 TEST_F(Settings, TheWholeDialogWorksWithKeysAlone)
