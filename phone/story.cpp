@@ -3,6 +3,7 @@
 // readable log never hides anything the raw one has.
 #include "story.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <iterator>
@@ -198,6 +199,7 @@ std::string device_time(double ms)
 {
     if (!std::isfinite(ms) || ms < 0)
         ms = 0;
+    ms = std::min(ms, 1e15); // some 30 000 years: past any device's uptime, within long long
     const auto total = static_cast<long long>(std::llround(ms));
     const long long hours = total / 3'600'000, minutes = total / 60'000 % 60, seconds = total / 1000 % 60,
                     millis = total % 1000;
