@@ -98,9 +98,28 @@ std::string styled(const screen::Control& c)
     return c.bold ? "*" + c.text + "*" : c.text;
 }
 
-void draw_control(Grid& grid, const Scale& s, const screen::Control& c)
+int centre_row(const Scale& s, const screen::Control& c)
 {
-    const int row = s.row(c.rect.y + c.rect.height / 2);
+    return s.row(c.rect.y + c.rect.height / 2);
+}
+
+// A label is drawn on the row of the field beside it whenever the two
+// overlap on the screen: their centres, a few pixels apart, can fall on
+// either side of a row boundary, which would part a label from its field.
+int row_of(const Scale& s, const screen::Control& c, const std::vector<screen::Control>& all)
+{
+    if (c.kind != "STATIC")
+        return centre_row(s, c);
+    const int centre = c.rect.y + c.rect.height / 2;
+    for (const auto& field : all)
+        if (field.kind != "STATIC" && field.rect.x >= c.rect.x &&
+            field.rect.y <= centre && centre < field.rect.y + field.rect.height)
+            return centre_row(s, field);
+    return centre_row(s, c);
+}
+
+void draw_control(Grid& grid, const Scale& s, const screen::Control& c, int row)
+{
     const int col = s.col(c.rect.x);
     const int width = s.cols(c.rect.width);
     if (c.focused)
@@ -229,7 +248,7 @@ std::string screen_text(const screen::Screen& s)
     Grid grid(rows, columns);
     const Scale scale{s.width, area_height, area_top, rows};
     for (const auto& c : s.controls)
-        draw_control(grid, scale, c);
+        draw_control(grid, scale, c, row_of(scale, c, s.controls));
     if (s.menu)
         draw_menu(grid, scale, *s.menu);
     if (s.messagebox)

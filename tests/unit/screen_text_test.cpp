@@ -65,6 +65,23 @@ TEST(ScreenText, ControlsLandInTheirRowsWithTheirStates)
     EXPECT_EQ(out[24], "| OK                            Actions ^  |");
 }
 
+TEST(ScreenText, ALabelSharesTheRowOfTheFieldBesideIt)
+{
+    // The label's centre lies a row below the field's centre, yet within it.
+    screen::Screen s = lit("Rows");
+    screen::Control list{1005, "COMBOBOX", "5 sec.", {97, 160, 143, 22}};
+    screen::Control label{1017, "STATIC", "Off:", {3, 168, 90, 13}};
+    screen::Control alone{1018, "STATIC", "Alone", {3, 190, 90, 13}};
+    s.controls = {label, list, alone};
+    const auto out = lines(phone::screen_text(s));
+    size_t row = 0;
+    while (row < out.size() && out[row].find("[5 sec.") == std::string::npos)
+        ++row;
+    ASSERT_LT(row, out.size());
+    EXPECT_NE(out[row].find("| Off:"), std::string::npos);
+    EXPECT_EQ(out[row].find("Alone"), std::string::npos); // overlaps no field: a row of its own
+}
+
 TEST(ScreenText, AMessageBoxWrapsItsTextUnderItsIconOnTop)
 {
     screen::Screen s = lit("CallTicker");
