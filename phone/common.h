@@ -37,5 +37,6 @@ void add_process_commands(CLI::App& app); // run, ps
 void add_call_commands(CLI::App& app);    // call ..., line-event
 void add_status_commands(CLI::App& app);  // status
 void add_input_commands(CLI::App& app);   // post, key
+void add_timeline_commands(CLI::App& app); // timeline
 
 } // namespace phone

@@ -25,6 +25,7 @@ int main(int argc, char** argv)
     phone::add_call_commands(app);
     phone::add_status_commands(app);
     phone::add_input_commands(app);
+    phone::add_timeline_commands(app);
     // Every command but init (which rewrites it) relies on device.json: a
     // file the device cannot use is reported before the command runs.
     app.parse_complete_callback([&app] {
