@@ -1,9 +1,15 @@
 // phone call ... and phone line-event: the radio side of the device's
 // telephony.  Every change goes to the programs that have the line open.
+#include <cctype>
+#include <cerrno>
 #include <chrono>
-#include <cmath>
+#include <csignal>
 #include <cstdio>
-#include <thread>
+#include <cstring>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <unistd.h>
 
 #include <tapi.h>
 
@@ -18,10 +24,42 @@ namespace {
 
 namespace radio = wince::tapi::radio;
 
+constexpr double max_talk_seconds = 86400;
+
 struct CallOptions {
     std::string media = "INTERACTIVEVOICE";
     std::string line;
+    std::string number;
+    bool quiet = false;
 };
+
+std::string line_list(const wince::tapi::LineDevices& lines)
+{
+    std::string text;
+    for (uint32_t id = 0; id < lines.size(); ++id)
+        text += (id ? ", " : "") + std::to_string(id) +
+                (lines[id].name ? " \"" + wince::device::narrow(*lines[id].name) + "\"" : " (no name)");
+    return text.empty() ? "none" : text;
+}
+
+// A line by its number or its name (the last line of that name, as the
+// default "Cellular Line" is found).
+uint32_t line_by_word(const std::string& word, const wince::tapi::LineDevices& lines)
+{
+    if (!word.empty() && std::isdigit(static_cast<unsigned char>(word[0]))) {
+        const uint64_t id = parse_number(word, "line");
+        if (id >= lines.size())
+            throw Failure("no line " + word + ": the device's lines are " + line_list(lines));
+        return static_cast<uint32_t>(id);
+    }
+    std::optional<uint32_t> found;
+    for (uint32_t id = 0; id < lines.size(); ++id)
+        if (lines[id].name && upper(wince::device::narrow(*lines[id].name)) == upper(word))
+            found = id;
+    if (!found)
+        throw Failure("no line named \"" + word + "\": the device's lines are " + line_list(lines));
+    return *found;
+}
 
 uint32_t choose_line(const CallOptions& options, uint32_t media)
 {
@@ -30,14 +68,11 @@ uint32_t choose_line(const CallOptions& options, uint32_t media)
     if (options.line.empty()) {
         auto cellular = wince::tapi::default_cellular_line();
         if (!cellular)
-            throw Failure("the device has no line named \"Cellular Line\": choose one with --line");
+            throw Failure("the device has no line named \"Cellular Line\": choose one with --line (lines: " +
+                          line_list(lines) + ")");
         line = *cellular;
     } else {
-        const uint64_t id = parse_number(options.line, "line");
-        if (id >= lines.size())
-            throw Failure("no line " + options.line + ": the device has " + std::to_string(lines.size()) +
-                          " line(s)");
-        line = static_cast<uint32_t>(id);
+        line = line_by_word(options.line, lines);
     }
     if ((lines[line].media_modes & media) != media)
         throw Failure("line " + std::to_string(line) + " does not support media " +
@@ -97,21 +132,78 @@ void drop(uint32_t id)
 
 void add_new_call_options(CLI::App* command, CallOptions& options)
 {
-    command->add_option("--media", options.media, "Media mode(s): INTERACTIVEVOICE, DATAMODEM... or a number")
+    command->add_option("--media", options.media,
+                        "Media mode(s), joined by '|': INTERACTIVEVOICE, AUTOMATEDVOICE, DATAMODEM, G3FAX, TDD,\n"
+                        "G4FAX, DIGITALDATA, TELETEX, VIDEOTEX, TELEX, MIXED, ADSI, VOICEVIEW, UNKNOWN, or a number")
         ->capture_default_str();
-    command->add_option("--line", options.line, "Line device id (default: the last \"Cellular Line\")");
+    command->add_option("--line", options.line, "Line device by number or name (default: the last \"Cellular Line\")");
+}
+
+void add_quiet_option(CLI::App* command, CallOptions& options)
+{
+    command->add_flag("--quiet,-q", options.quiet, "Print only the call's id (for scripts)");
+}
+
+void print_new_call(const radio::Call& call, const CallOptions& options)
+{
+    if (options.quiet)
+        std::printf("%u\n", call.id);
+    else
+        print_call(call);
+}
+
+// SIGINT, SIGTERM and SIGHUP end a talk the way hanging up does: the call
+// is dropped, never left connected on the device.  The handler only wakes
+// the waiting thread through a pipe.
+int hang_up_pipe[2] = {-1, -1};
+volatile sig_atomic_t hang_up_signal = 0;
+
+void on_hang_up(int signal)
+{
+    hang_up_signal = signal;
+    const char byte = 0;
+    [[maybe_unused]] const ssize_t ignored = ::write(hang_up_pipe[1], &byte, 1);
+}
+
+void catch_hang_ups()
+{
+    if (::pipe2(hang_up_pipe, O_CLOEXEC | O_NONBLOCK) != 0)
+        throw Failure(std::string("cannot prepare the call: ") + std::strerror(errno));
+    struct sigaction action {};
+    action.sa_handler = on_hang_up;
+    sigemptyset(&action.sa_mask);
+    for (int signal : {SIGINT, SIGTERM, SIGHUP})
+        ::sigaction(signal, &action, nullptr);
+}
+
+// Waits until device time `ends` or a hang-up signal; false on a signal.
+bool talk_until(double ends)
+{
+    for (;;) {
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(wince::clock::real_time_of(ends) -
+                                                                         std::chrono::steady_clock::now());
+        if (hang_up_signal)
+            return false;
+        if (left.count() <= 0)
+            return true;
+        pollfd woken{hang_up_pipe[0], POLLIN, 0};
+        ::poll(&woken, 1, static_cast<int>(std::min<long long>(left.count(), 3600 * 1000)));
+    }
 }
 
 void talk(double seconds, const CallOptions& options)
 {
     const uint32_t media = parse_media(options.media);
     const uint32_t line = choose_line(options, media);
-    auto call = radio::place(line, LINECALLSTATE_OFFERING, media, false, "");
+    catch_hang_ups();
+    auto call = radio::place(line, LINECALLSTATE_OFFERING, media, false, options.number);
     print_call(call);
     set_state(call.id, LINECALLSTATE_CONNECTED);
     const double ends = wince::clock::now() + seconds * 1000.0;
-    std::this_thread::sleep_until(wince::clock::real_time_of(ends));
+    const bool whole = talk_until(ends);
     drop(call.id);
+    if (!whole)
+        throw Failure("call " + std::to_string(call.id) + " dropped: " + strsignal(hang_up_signal));
 }
 
 } // namespace
@@ -124,10 +216,13 @@ void add_call_commands(CLI::App& app)
     static CallOptions incoming_options;
     auto* incoming = call->add_subcommand("incoming", "A new incoming call (offering); prints its id");
     add_new_call_options(incoming, incoming_options);
+    add_quiet_option(incoming, incoming_options);
+    incoming->add_option("--number", incoming_options.number, "The caller's number (caller id)");
     incoming->callback([] {
         const uint32_t media = parse_media(incoming_options.media);
         const uint32_t line = choose_line(incoming_options, media);
-        print_call(radio::place(line, LINECALLSTATE_OFFERING, media, false, ""));
+        print_new_call(radio::place(line, LINECALLSTATE_OFFERING, media, false, incoming_options.number),
+                       incoming_options);
     });
 
     static CallOptions dial_options;
@@ -135,10 +230,11 @@ void add_call_commands(CLI::App& app)
     auto* dial = call->add_subcommand("dial", "A new outgoing call (dialling); prints its id");
     dial->add_option("NUMBER", number, "The number dialled")->required();
     add_new_call_options(dial, dial_options);
+    add_quiet_option(dial, dial_options);
     dial->callback([] {
         const uint32_t media = parse_media(dial_options.media);
         const uint32_t line = choose_line(dial_options, media);
-        print_call(radio::place(line, LINECALLSTATE_DIALING, media, true, number));
+        print_new_call(radio::place(line, LINECALLSTATE_DIALING, media, true, number), dial_options);
     });
 
     static std::string id;
@@ -170,7 +266,11 @@ void add_call_commands(CLI::App& app)
     static std::string state;
     auto* state_command = call->add_subcommand("state", "Any call state, e.g. CONNECTED or LINECALLSTATE_BUSY");
     state_command->add_option("ID", id, "Call id")->required();
-    state_command->add_option("STATE", state, "Call state")->required();
+    state_command->add_option("STATE", state,
+                              "Call state (LINECALLSTATE_ prefix optional): IDLE, OFFERING, ACCEPTED, DIALTONE,\n"
+                              "DIALING, RINGBACK, BUSY, SPECIALINFO, CONNECTED, PROCEEDING, ONHOLD, CONFERENCED,\n"
+                              "ONHOLDPENDCONF, ONHOLDPENDTRANSFER, DISCONNECTED, UNKNOWN, or a number")
+        ->required();
     state_command->callback([] {
         const uint32_t call_id = parse_call_id(id);
         auto value = wince::tapi::parse_call_state(state);
@@ -185,6 +285,8 @@ void add_call_commands(CLI::App& app)
         "talk", "A whole call: offering, connected for SECONDS of device time, dropped");
     talk_command->add_option("SECONDS", seconds, "Device seconds of talk")->required();
     add_new_call_options(talk_command, talk_options);
+    talk_command->add_option("--number", talk_options.number, "The caller's number (caller id)");
+    talk_command->footer("Ctrl-C, SIGTERM or SIGHUP during the call drops it, as hanging up would.");
     talk_command->callback([] {
         double value = -1;
         try {
@@ -194,8 +296,8 @@ void add_call_commands(CLI::App& app)
                 value = -1;
         } catch (const std::exception&) {
         }
-        if (!(value >= 0) || !std::isfinite(value))
-            throw Failure("invalid SECONDS '" + seconds + "': expected a number of seconds, 0 or more");
+        if (!(value >= 0 && value <= max_talk_seconds))
+            throw Failure("invalid SECONDS '" + seconds + "': give a number of seconds from 0 to 86400 (a day)");
         talk(value, talk_options);
     });
 
@@ -204,9 +306,13 @@ void add_call_commands(CLI::App& app)
     static std::string event_line;
     auto* line_event = app.add_subcommand(
         "line-event", "A line message other than a call state (e.g. LINE_LINEDEVSTATE) to every program with a line open");
-    line_event->add_option("MESSAGE", message, "LINE_ message by name or number")->required();
+    line_event->add_option("MESSAGE", message,
+                           "LINE_ message (prefix optional): ADDRESSSTATE, CALLINFO, CLOSE, DEVSPECIFIC,\n"
+                           "DEVSPECIFICFEATURE, GATHERDIGITS, GENERATE, LINEDEVSTATE, MONITORDIGITS, MONITORMEDIA,\n"
+                           "MONITORTONE, REPLY, REQUEST, CREATE, APPNEWCALL, REMOVE, or a number")
+        ->required();
     line_event->add_option("PARAMS", params, "Up to three message parameters")->expected(0, 3);
-    line_event->add_option("--line", event_line, "Only programs with this line open");
+    line_event->add_option("--line", event_line, "Only programs with this line open (number or name)");
     line_event->callback([] {
         auto id = wince::tapi::parse_line_message(message);
         if (!id)
@@ -215,18 +321,11 @@ void add_call_commands(CLI::App& app)
             throw Failure("call states come from 'phone call', not from line-event");
         uint32_t values[3] = {0, 0, 0};
         for (size_t i = 0; i < params.size(); ++i) {
-            const uint64_t value = parse_number(params[i], "parameter");
-            if (value > 0xFFFFFFFFull)
-                throw Failure("parameter " + params[i] + " does not fit in 32 bits");
-            values[i] = static_cast<uint32_t>(value);
+            values[i] = parse_uint32(params[i], "parameter");
         }
         std::optional<uint32_t> line;
-        if (!event_line.empty()) {
-            const uint64_t value = parse_number(event_line, "line");
-            if (value >= wince::tapi::line_devices().size())
-                throw Failure("no line " + event_line + " on the device");
-            line = static_cast<uint32_t>(value);
-        }
+        if (!event_line.empty())
+            line = line_by_word(event_line, wince::tapi::line_devices());
         const int reached = radio::line_message(*id, values[0], values[1], values[2], line);
         std::printf("%s sent to %d process(es)\n", wince::tapi::line_message_name(*id).c_str(), reached);
     });

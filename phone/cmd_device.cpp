@@ -13,10 +13,12 @@
 
 #include <windows.h>
 
+#include "audio/output.h"
 #include "common.h"
 #include "device/clock.h"
 #include "device/device.h"
 #include "device/files.h"
+#include "kernel/process_table.h"
 
 namespace phone {
 namespace {
@@ -37,11 +39,8 @@ const wchar_t* const startup_target = L"\"\\Program Files\\CallTicker\\CallTicke
 nlohmann::json device_config(const InitOptions& options)
 {
     nlohmann::json config = device::default_config();
-    if (options.clock_rate) {
-        if (!(*options.clock_rate > 0))
-            throw Failure("--clock-rate must be a positive number");
+    if (options.clock_rate)
         config["clock_rate"] = *options.clock_rate;
-    }
     if (options.dpi) {
         if (*options.dpi <= 0)
             throw Failure("--dpi must be a positive number");
@@ -63,6 +62,24 @@ nlohmann::json device_config(const InitOptions& options)
         config["lines"] = lines;
     }
     return config;
+}
+
+// Beyond these the device's timers round to nothing or stand still.
+constexpr double min_clock_rate = 0.001, max_clock_rate = 10000;
+
+double parse_clock_rate(const std::string& text)
+{
+    double rate = 0;
+    try {
+        size_t used = 0;
+        rate = std::stod(text, &used);
+        if (used != text.size())
+            rate = 0;
+    } catch (const std::exception&) {
+    }
+    if (!(rate >= min_clock_rate && rate <= max_clock_rate))
+        throw Failure("invalid --clock-rate '" + text + "': give a number from 0.001 to 10000");
+    return rate;
 }
 
 void remove_path(const fs::path& path)
@@ -129,12 +146,42 @@ void write_startup_shortcut()
         throw Failure(std::string("cannot write the startup shortcut: ") + std::strerror(errno));
 }
 
+// A reset sweeps the process table, the log and the hive from under any
+// program still running: it would live on unseen by ps, an orphan.  So the
+// device's programs are ended first, as a soft reset ends them.
+std::vector<std::string> end_programs()
+{
+    std::vector<std::string> ended;
+    if (!fs::is_regular_file(device::config_file()))
+        return ended; // no device yet: nothing of it can run
+    for (const auto& program : wince::process::list()) {
+        HANDLE process = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, program.pid);
+        if (!process)
+            continue; // ended meanwhile
+        if (TerminateProcess(process, 0)) {
+            WaitForSingleObject(process, INFINITE);
+            ended.push_back(program.exe + " (" + std::to_string(program.pid) + ")");
+        }
+        CloseHandle(process);
+    }
+    return ended;
+}
+
+std::string joined(const std::vector<std::string>& words)
+{
+    std::string text;
+    for (const auto& word : words)
+        text += (text.empty() ? "" : ", ") + word;
+    return text;
+}
+
 void init(const InitOptions& options)
 {
     const fs::path root = device::root();
     if (fs::exists(root) && !fs::is_directory(root))
         throw Failure(root.string() + " exists and is not a folder");
     const nlohmann::json config = device_config(options);
+    const auto ended = end_programs();
     // The device is its owner's alone, even in a folder that was not.
     if (!device::make_private_dirs(root) || ::chmod(root.c_str(), 0700) != 0)
         throw Failure("cannot make the device folder " + root.string() + ": " + std::strerror(errno));
@@ -143,10 +190,13 @@ void init(const InitOptions& options)
     const auto installed = install_programs();
     write_startup_shortcut();
 
-    std::string programs;
-    for (const auto& name : installed)
-        programs += (programs.empty() ? "" : ", ") + name;
-    std::printf("%s initialised; installed: %s\n", root.c_str(), programs.empty() ? "nothing" : programs.c_str());
+    std::printf("%s initialised; installed: %s%s\n", root.c_str(),
+                installed.empty() ? "nothing" : joined(installed).c_str(),
+                ended.empty() ? "" : ("; ended " + joined(ended)).c_str());
+    // Sound asked for that will not be heard is said at once.
+    device::reload_config();
+    if (config["audio"] == "alsa" && wince::audio::backend_name() != "alsa")
+        std::printf("sound: %s\n", wince::audio::backend_reason().c_str());
 }
 
 } // namespace
@@ -155,8 +205,10 @@ void add_device_commands(CLI::App& app)
 {
     auto options = std::make_shared<InitOptions>();
     CLI::App* cmd = app.add_subcommand("init", "Create or reset the device and install the programs");
-    cmd->add_option_function<double>("--clock-rate", [options](double r) { options->clock_rate = r; },
-                                     "Device time per real time (default 1)");
+    cmd->add_option_function<std::string>(
+           "--clock-rate", [options](const std::string& text) { options->clock_rate = parse_clock_rate(text); },
+           "Device time per real time, 0.001 to 10000 (default 1)")
+        ->type_name("R");
     cmd->add_option("--line", options->lines, "A line device by name (repeatable; \"\" for a line without a name)")
         ->allow_extra_args(false);
     cmd->add_option_function<int>("--dpi", [options](int dpi) { options->dpi = dpi; }, "Screen dpi (default 96)");

@@ -39,15 +39,16 @@ void post_to_threads(const std::vector<uint32_t>& threads, UINT msg, WPARAM wpar
 void run_post(const PostOptions& o)
 {
     const UINT msg = parse_message(o.message);
-    const WPARAM wparam = static_cast<WPARAM>(parse_number(o.wparam, "wparam"));
-    const LPARAM lparam = static_cast<LPARAM>(parse_number(o.lparam, "lparam"));
+    // The device's WPARAM and LPARAM are 32 bits wide.
+    const WPARAM wparam = parse_uint32(o.wparam, "wparam");
+    const LPARAM lparam = static_cast<LPARAM>(parse_uint32(o.lparam, "lparam"));
     if (!o.process.empty()) {
         auto info = wince::process::find_by_exe(o.process);
         if (!info)
             throw Failure("no program '" + o.process + "' is running on the device");
         post_to_threads(info->threads, msg, wparam, lparam, o.process + " (" + std::to_string(info->pid) + ")");
     } else if (!o.thread.empty()) {
-        const auto tid = static_cast<uint32_t>(parse_number(o.thread, "thread id"));
+        const auto tid = parse_uint32(o.thread, "thread id");
         if (!wince::process::owner_of_thread(tid))
             throw Failure("no thread " + o.thread + " runs on the device");
         post_to_threads({tid}, msg, wparam, lparam, "thread " + o.thread);

@@ -1,70 +1,89 @@
-// phone log: the device's event log, one readable line per event or the raw
-// JSON lines; --follow keeps printing what the device's processes append,
-// woken by inotify.
+// phone log and phone wait: the device's event log, told as a story or as
+// the raw JSON lines, and waiting on the device's clock or on its log.
+// --follow and wait --event are woken by inotify on the device folder (the
+// folder, not the file, so that a log init replaces is still seen).
 #include <cerrno>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <string>
+#include <thread>
 
 #include <fcntl.h>
+#include <fnmatch.h>
+#include <poll.h>
 #include <sys/inotify.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include "common.h"
+#include "device/clock.h"
 #include "device/device.h"
+#include "story.h"
 
 namespace phone {
 namespace {
 
 namespace device = wince::device;
+using nlohmann::json;
+
+struct Filter {
+    std::string exe;
+    std::string event = "*";
+    double since = 0; // device ms
+
+    bool matches(const json& e) const
+    {
+        if (e.value("t", 0.0) < since)
+            return false;
+        if (!exe.empty() && upper(e.value("exe", std::string())) != upper(exe))
+            return false;
+        return ::fnmatch(event.c_str(), e.value("event", std::string()).c_str(), 0) == 0;
+    }
+};
 
 struct LogOptions {
     bool follow = false;
+    bool all = false;
     bool json = false;
+    Filter filter;
 };
 
-// "  55.012  CallTicker.exe  4242  reg.set  key=HKLM\Software value=Enabled"
-std::string readable(const std::string& line)
+// "90", "1:30", "1:30.250" or "1:00:00": device time as a user writes it.
+double parse_device_time(const std::string& text, const std::string& what)
 {
-    const nlohmann::json event = nlohmann::json::parse(line, nullptr, false);
-    if (!event.is_object())
-        return line;
-    char head[64];
-    const double t = event.value("t", 0.0);
-    std::snprintf(head, sizeof head, "%10.3f", t / 1000.0);
-    std::string text = head;
-    text += "  " + event.value("exe", std::string("?"));
-    text += "  " + (event.contains("pid") ? event["pid"].dump() : std::string("?"));
-    text += "  " + event.value("event", std::string("?"));
-    for (auto it = event.begin(); it != event.end(); ++it) {
-        if (it.key() == "t" || it.key() == "exe" || it.key() == "pid" || it.key() == "event")
-            continue;
-        std::string value;
-        if (it->is_string() && it->get<std::string>().find_first_of(" \"=") == std::string::npos &&
-            !it->get<std::string>().empty())
-            value = it->get<std::string>();
-        else
-            value = it->dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
-        text += "  " + it.key() + "=" + value;
+    double total = 0;
+    size_t start = 0;
+    int parts = 0;
+    for (;;) {
+        const size_t colon = text.find(':', start);
+        const std::string part = text.substr(start, colon == std::string::npos ? std::string::npos : colon - start);
+        size_t used = 0;
+        double value = -1;
+        try {
+            value = std::stod(part, &used);
+        } catch (const std::exception&) {
+        }
+        const bool last = colon == std::string::npos;
+        if (part.empty() || used != part.size() || !(value >= 0) || !std::isfinite(value) ||
+            (!last && value != std::floor(value)) || (parts > 0 && value >= 60) || ++parts > 3)
+            throw Failure("invalid " + what + " '" + text + "': give seconds (90) or m:ss (1:30) of device time");
+        total = total * 60 + value;
+        if (last)
+            break;
+        start = colon + 1;
     }
-    return text;
+    return total * 1000;
 }
 
-void print_line(const std::string& line, const LogOptions& options)
-{
-    if (line.empty())
-        return;
-    const std::string text = options.json ? line : readable(line);
-    std::fwrite(text.data(), 1, text.size(), stdout);
-    std::fputc('\n', stdout);
-}
-
-// Reads the log from `offset`, printing complete lines; a partial last line
-// waits for the rest.  A log that shrank or was replaced starts again.
+// Reads the log from where it stopped, handing each complete line to
+// `each`; a partial last line waits for the rest.  A log that shrank or was
+// replaced starts again.
 class LogReader {
 public:
-    explicit LogReader(const LogOptions& options) : options_(options) {}
+    using Each = std::function<void(const json&, const std::string&)>;
+    explicit LogReader(Each each) : each_(std::move(each)) {}
 
     void drain()
     {
@@ -74,6 +93,7 @@ public:
         if (info.st_ino != inode_ || static_cast<off_t>(offset_) > info.st_size) {
             inode_ = info.st_ino;
             offset_ = 0;
+            line_ = 0;
             pending_.clear();
         }
         const int fd = ::open(device::log_file().c_str(), O_RDONLY | O_CLOEXEC);
@@ -90,45 +110,157 @@ public:
         ::close(fd);
         size_t start = 0;
         for (size_t end; (end = pending_.find('\n', start)) != std::string::npos; start = end + 1)
-            print_line(pending_.substr(start, end - start), options_);
+            take(pending_.substr(start, end - start));
         pending_.erase(0, start);
         std::fflush(stdout);
     }
 
 private:
-    const LogOptions& options_;
+    void take(const std::string& text)
+    {
+        ++line_;
+        if (text.empty())
+            return;
+        const json event = json::parse(text, nullptr, false);
+        if (!event.is_object()) {
+            std::fprintf(stderr, "phone: warning: %s line %zu is not an event, skipped\n",
+                         device::log_file().c_str(), line_);
+            return;
+        }
+        each_(event, text);
+    }
+
+    Each each_;
     ino_t inode_ = 0;
     size_t offset_ = 0;
+    size_t line_ = 0;
     std::string pending_;
 };
 
-[[noreturn]] void follow(LogReader& reader)
-{
-    const int watcher = ::inotify_init1(IN_CLOEXEC);
-    if (watcher < 0)
-        throw Failure(std::string("cannot watch the log: ") + std::strerror(errno));
-    // The folder is watched, not the file, so a log that init replaces is
-    // still seen.
-    const auto dir = device::root();
-    if (::inotify_add_watch(watcher, dir.c_str(), IN_MODIFY | IN_CREATE | IN_MOVED_TO | IN_CLOSE_WRITE) < 0)
-        throw Failure("cannot watch " + dir.string() + ": " + std::strerror(errno));
-    alignas(inotify_event) char events[4096];
-    for (;;) {
-        const ssize_t n = ::read(watcher, events, sizeof events);
-        if (n < 0 && errno != EINTR)
+// Blocks until something in the device folder changes or, when the wait
+// has an end, until that real instant; false when it ended.
+class FolderWatch {
+public:
+    FolderWatch()
+    {
+        fd_ = ::inotify_init1(IN_CLOEXEC);
+        if (fd_ < 0)
             throw Failure(std::string("cannot watch the log: ") + std::strerror(errno));
-        reader.drain();
+        const auto dir = device::root();
+        if (::inotify_add_watch(fd_, dir.c_str(), IN_MODIFY | IN_CREATE | IN_MOVED_TO | IN_CLOSE_WRITE) < 0)
+            throw Failure("cannot watch " + dir.string() + ": " + std::strerror(errno));
     }
+    ~FolderWatch() { ::close(fd_); }
+    FolderWatch(const FolderWatch&) = delete;
+    FolderWatch& operator=(const FolderWatch&) = delete;
+
+    bool wait(std::optional<std::chrono::steady_clock::time_point> until)
+    {
+        for (;;) {
+            int timeout = -1;
+            if (until) {
+                const auto left = std::chrono::ceil<std::chrono::milliseconds>(*until - std::chrono::steady_clock::now());
+                if (left.count() <= 0)
+                    return false;
+                timeout = static_cast<int>(std::min<long long>(left.count(), 24LL * 3600 * 1000));
+            }
+            pollfd watched{fd_, POLLIN, 0};
+            const int ready = ::poll(&watched, 1, timeout);
+            if (ready < 0 && errno == EINTR)
+                continue;
+            if (ready < 0)
+                throw Failure(std::string("cannot watch the log: ") + std::strerror(errno));
+            if (ready == 0)
+                continue; // the deadline is checked above
+            alignas(inotify_event) char events[4096];
+            if (::read(fd_, events, sizeof events) < 0 && errno != EINTR && errno != EAGAIN)
+                throw Failure(std::string("cannot watch the log: ") + std::strerror(errno));
+            return true;
+        }
+    }
+
+private:
+    int fd_ = -1;
+};
+
+void print(const std::string& text)
+{
+    std::fwrite(text.data(), 1, text.size(), stdout);
+    std::fputc('\n', stdout);
 }
 
 void show_log(const LogOptions& options)
 {
     if (!options.follow && !std::filesystem::exists(device::log_file()))
         throw Failure("no event log at " + device::log_file().string() + " (run phone init first)");
-    LogReader reader(options);
+    // Events before a follow's start are still told to the story, silently,
+    // so that a signal is known for what it is in the call it belongs to.
+    bool quiet = options.follow && !options.all;
+    Story story;
+    LogReader reader([&](const json& event, const std::string& raw) {
+        const std::string text = options.json ? raw : story.line(event);
+        if (!quiet && options.filter.matches(event))
+            print(text);
+    });
+    FolderWatch* watch = nullptr;
+    std::optional<FolderWatch> watching;
+    if (options.follow) {
+        watching.emplace(); // before the first read, so nothing written between is missed
+        watch = &*watching;
+    }
     reader.drain();
-    if (options.follow)
-        follow(reader);
+    quiet = false;
+    while (watch) {
+        watch->wait(std::nullopt);
+        reader.drain();
+    }
+}
+
+struct WaitOptions {
+    std::string seconds;
+    std::string timeout;
+    bool json = false;
+    Filter filter;
+};
+
+void sleep_device_time(double ms)
+{
+    std::this_thread::sleep_until(wince::clock::real_time_of(wince::clock::now() + ms));
+}
+
+// Waits for the first matching event the log gains from now on, and prints it.
+void wait_for_event(const WaitOptions& options)
+{
+    if (!std::filesystem::exists(device::log_file()))
+        throw Failure("no event log at " + device::log_file().string() + " (run phone init first)");
+    std::optional<std::chrono::steady_clock::time_point> until;
+    if (!options.timeout.empty())
+        until = wince::clock::real_time_of(wince::clock::now() + parse_device_time(options.timeout, "--timeout"));
+    Story story;
+    bool seen = false, replaying = true;
+    LogReader reader([&](const json& event, const std::string& raw) {
+        const std::string text = options.json ? raw : story.line(event);
+        if (!replaying && !seen && options.filter.matches(event)) {
+            seen = true;
+            print(text);
+        }
+    });
+    FolderWatch watch;
+    reader.drain();
+    replaying = false;
+    while (!seen) {
+        if (!watch.wait(until))
+            throw Failure("no " + options.filter.event + " event within " + options.timeout + " s of device time");
+        reader.drain();
+    }
+}
+
+void add_filter_options(CLI::App* cmd, Filter& filter)
+{
+    cmd->add_option("--exe", filter.exe, "Only events of this program (e.g. CallTicker.exe, phone)");
+    cmd->add_option("--event", filter.event,
+                    "Only events whose name matches this glob: process.*, call, waveout.write, led, backlight,\n"
+                    "reg.*, thread.post, timer.*, window.*, line.*, playsound, messagebox*, key, channel.reject");
 }
 
 } // namespace
@@ -136,10 +268,38 @@ void show_log(const LogOptions& options)
 void add_log_commands(CLI::App& app)
 {
     auto options = std::make_shared<LogOptions>();
-    CLI::App* cmd = app.add_subcommand("log", "The event log, readable or raw");
-    cmd->add_flag("--follow,-f", options->follow, "Keep printing new events as they come");
+    CLI::App* cmd = app.add_subcommand("log", "The event log as a story of the device, or the raw JSON lines");
+    cmd->add_flag("--follow,-f", options->follow, "Keep printing new events as they come (from the end)");
+    cmd->add_flag("--all", options->all, "With --follow: start with the events already in the log");
     cmd->add_flag("--json", options->json, "Raw JSON lines as the device writes them");
+    add_filter_options(cmd, options->filter);
+    cmd->add_option_function<std::string>(
+           "--since", [options](const std::string& text) { options->filter.since = parse_device_time(text, "--since"); },
+           "Only events from this device time on (seconds, or m:ss.mmm as the log shows it)")
+        ->type_name("TIME");
+    cmd->footer("Each line: device time, the call's time while a call is connected, the program, what happened.\n"
+                "Times are m:ss.mmm of device time since the device booted.");
     cmd->callback([options] { show_log(*options); });
+
+    auto waiting = std::make_shared<WaitOptions>();
+    CLI::App* wait = app.add_subcommand(
+        "wait", "Wait SECONDS of device time, or until the log gains an event (--event NAME)");
+    wait->add_option("SECONDS", waiting->seconds, "Device time to wait (seconds, or m:ss)");
+    add_filter_options(wait, waiting->filter);
+    wait->add_option("--timeout", waiting->timeout, "With --event: give up after this much device time (seconds)")
+        ->type_name("S");
+    wait->add_flag("--json", waiting->json, "Print the event as its raw JSON line");
+    wait->footer("With --event, prints the event that came and exits 0, or exits 1 when --timeout passes first.\n"
+                 "Only events logged after the wait begins count.");
+    wait->callback([waiting] {
+        const bool for_event = waiting->filter.event != "*" || !waiting->filter.exe.empty();
+        if (for_event == !waiting->seconds.empty())
+            throw Failure("wait: give either SECONDS or --event NAME");
+        if (!for_event)
+            sleep_device_time(parse_device_time(waiting->seconds, "SECONDS"));
+        else
+            wait_for_event(*waiting);
+    });
 }
 
 } // namespace phone

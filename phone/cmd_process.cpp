@@ -11,6 +11,7 @@
 #include <nlohmann/json.hpp>
 
 #include "common.h"
+#include "story.h"
 #include "device/device.h"
 #include "kernel/process_table.h"
 
@@ -74,9 +75,9 @@ void list_processes(bool as_json)
         std::printf("no processes on the device\n");
         return;
     }
-    std::printf("%-8s %-20s %12s  %s\n", "PID", "EXE", "STARTED(ms)", "PATH");
+    std::printf("%-8s %-20s %10s  %s\n", "PID", "EXE", "STARTED", "PATH");
     for (const auto& p : processes) {
-        std::printf("%-8u %-20s %12.0f  %s%s%s\n", p.pid, p.exe.c_str(), p.started,
+        std::printf("%-8u %-20s %10s  %s%s%s\n", p.pid, p.exe.c_str(), device_time(p.started).c_str(),
                     wince::device::narrow(p.device_path).c_str(), p.cmdline.empty() ? "" : " ", p.cmdline.c_str());
         for (uint32_t tid : p.threads)
             std::printf("  thread %u%s\n", tid, tid == p.pid ? " (main)" : "");

@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
+#include <cerrno>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <optional>
@@ -15,8 +17,11 @@
 
 #include "common.h"
 #include "reg_keys.h"
+#include "settings_view.h"
 #include "regedit4.h"
 #include "device/device.h"
+#include "device/eventlog.h"
+#include "device/files.h"
 #include "registry/hive.h"
 #include "registry/value_data.h"
 
@@ -27,6 +32,9 @@ namespace device = wince::device;
 namespace registry = wince::registry;
 
 using Bytes = std::vector<unsigned char>;
+
+// The device's limit on one key name's length, as the registry API has it.
+constexpr size_t max_key_name = 255;
 
 // ---- reg.exe arguments ----------------------------------------------------
 
@@ -204,14 +212,20 @@ void print_value(const registry::Value& value)
     std::printf("    %s    %s    %s\n", name.c_str(), registry::type_name(value.type).c_str(), display(value).c_str());
 }
 
-void query_tree(HKEY key, const std::string& path, bool recurse)
+// Prints the key's values and its subkeys (with /s, their whole trees);
+// returns how many keys and values below `path` it showed.
+size_t query_tree(HKEY key, const std::string& path, bool recurse)
 {
+    size_t shown = 0;
     std::printf("%s\n", path.c_str());
-    for (const auto& value : values_of(key))
+    for (const auto& value : values_of(key)) {
         print_value(value);
+        ++shown;
+    }
     std::printf("\n");
     for (const auto& sub : subkeys_of(key)) {
         const std::string sub_path = path + "\\" + device::narrow(sub);
+        ++shown;
         if (!recurse) {
             std::printf("%s\n", sub_path.c_str());
             continue;
@@ -219,9 +233,10 @@ void query_tree(HKEY key, const std::string& path, bool recurse)
         HKEY child = nullptr;
         if (RegOpenKeyExW(key, sub.c_str(), 0, KEY_READ, &child) == ERROR_SUCCESS) {
             Key held(child);
-            query_tree(child, sub_path, true);
+            shown += query_tree(child, sub_path, true);
         }
     }
+    return shown;
 }
 
 void reg_query(const std::vector<std::string>& args)
@@ -239,10 +254,34 @@ void reg_query(const std::vector<std::string>& args)
                 return;
             }
         }
-        throw Failure(key_not_found);
+        if (a.value)
+            throw Failure(key_not_found);
+        // Every key has a default value; reg.exe shows one never set so.
+        std::printf("\n%s\n    (Default)    REG_SZ    (value not set)\n\n", name.full().c_str());
+        return;
     }
     std::printf("\n");
-    query_tree(key.get(), name.full(), a.recurse);
+    const size_t shown = query_tree(key.get(), name.full(), a.recurse);
+    if (a.recurse)
+        std::printf("End of search: %zu match(es) found.\n", shown);
+}
+
+// A value CallTicker's monitor will not take as written is stored all the
+// same, as reg.exe would, with a word on what applies instead.
+void warn_about_setting(const KeyName& key, const std::string& value, uint32_t type, const Bytes& data)
+{
+    if (upper(key.full()) != upper(settings_key))
+        return;
+    std::optional<std::string> warning;
+    if (type == REG_DWORD && data.size() == 4) {
+        uint32_t number;
+        std::memcpy(&number, data.data(), 4);
+        warning = setting_warning(value, number);
+    } else {
+        warning = setting_type_warning(value, registry::type_name(type));
+    }
+    if (warning)
+        std::fprintf(stderr, "phone: warning: %s\n", warning->c_str());
 }
 
 void reg_add(const std::vector<std::string>& args)
@@ -262,6 +301,7 @@ void reg_add(const std::vector<std::string>& args)
             !confirm("Value " + (a.value ? *a.value : std::string("(Default)")) + " exists, overwrite"))
             throw Failure("The operation was cancelled by the user.");
         const Bytes data = data_for(*type, a.data.value_or(""), a.separator);
+        warn_about_setting(name, device::narrow(value_name), *type, data);
         const LONG result = RegSetValueExW(key.get(), value_name.c_str(), 0, *type, data.data(),
                                            static_cast<DWORD>(data.size()));
         if (result != ERROR_SUCCESS)
@@ -318,66 +358,131 @@ void export_tree(std::ostream& out, HKEY key, const std::string& path, bool alwa
     }
 }
 
-void reg_export(const std::string& file, const std::string& key_text)
+void reg_export(const std::vector<std::string>& args)
 {
+    std::vector<std::string> words;
+    bool overwrite = false;
+    for (const auto& arg : args) {
+        if (upper(arg) == "/Y" || upper(arg) == "-Y")
+            overwrite = true;
+        else
+            words.push_back(arg);
+    }
+    if (words.size() != 2)
+        throw Failure("ERROR: Invalid syntax: give the key, then the file: reg export KEY FILE [/y]");
+    const std::string& key_text = words[0];
+    const std::string& file = words[1];
+    const KeyName name = parse_key(key_text);
     std::ostringstream out;
     out << regedit4::header << "\n\n";
-    if (key_text.empty()) {
-        for (const auto& root : {parse_key("HKLM"), parse_key("HKCU")})
-            export_tree(out, root.root, root.root_name, false);
-    } else {
-        const KeyName name = parse_key(key_text);
+    {
         Key key = open_key(name);
         export_tree(out, key.get(), name.full(), !name.path.empty());
     }
-    std::ofstream stream(file, std::ios::trunc | std::ios::binary);
-    stream << out.str();
-    if (!stream.flush())
-        throw Failure("ERROR: cannot write " + file);
+    std::error_code error;
+    if (std::filesystem::exists(file, error) && !overwrite &&
+        !confirm("File " + file + " already exists. Overwrite"))
+        throw Failure("The operation was cancelled by the user.");
+    // Whole or not at all: an existing file is replaced only by a complete one.
+    if (!device::replace_file(file, out.str()))
+        throw Failure("ERROR: cannot write " + file + ": " + std::strerror(errno));
     std::printf("The operation completed successfully.\n");
 }
 
-void import_value(HKEY key, const regedit4::ValueLine& line)
+// The components of a key path below its root; none empty.
+std::vector<std::wstring> path_parts(const std::wstring& path)
 {
-    const auto& value = line.value;
-    LONG result;
-    if (line.remove) {
-        result = RegDeleteValueW(key, value.name.c_str());
-        if (result == ERROR_FILE_NOT_FOUND)
-            result = ERROR_SUCCESS;
-    } else {
-        result = RegSetValueExW(key, value.name.c_str(), 0, value.type, value.data.data(),
-                                static_cast<DWORD>(value.data.size()));
+    std::vector<std::wstring> parts;
+    size_t start = 0;
+    while (start <= path.size()) {
+        const size_t end = std::min(path.find(L'\\', start), path.size());
+        if (end > start)
+            parts.push_back(path.substr(start, end - start));
+        start = end + 1;
     }
-    if (result != ERROR_SUCCESS)
-        throw Failure("ERROR: line " + std::to_string(line.line) + ": cannot set the value (error " +
-                      std::to_string(result) + ")");
+    return parts;
 }
 
-void reg_import(const std::string& file)
+registry::KeyId root_id(HKEY root)
 {
+    return root == HKEY_CURRENT_USER ? registry::current_user_id : registry::local_machine_id;
+}
+
+// The whole file in one hive transaction: a hive that fails part way rolls
+// every change of the file back.  What changed is logged once it holds, as
+// the registry API logs its own changes.
+void apply_import(const std::vector<regedit4::Section>& sections, const std::vector<KeyName>& keys)
+{
+    std::vector<std::pair<const char*, nlohmann::json>> changes;
+    try {
+        registry::Transaction transaction(registry::Transaction::Mode::write);
+        for (size_t i = 0; i < sections.size(); ++i) {
+            registry::KeyId key = root_id(keys[i].root);
+            bool found = true;
+            for (const auto& part : path_parts(keys[i].path)) {
+                auto child = transaction.find_subkey(key, part);
+                if (!child && sections[i].remove) {
+                    found = false;
+                    break;
+                }
+                if (!child) {
+                    child = transaction.create_subkey(key, part);
+                    changes.push_back({"reg.create", {{"key", transaction.key_path(*child)}}});
+                }
+                key = *child;
+            }
+            if (sections[i].remove) {
+                if (found && !keys[i].path.empty())
+                    transaction.delete_tree(key);
+                continue;
+            }
+            for (const auto& line : sections[i].values) {
+                const auto& value = line.value;
+                if (line.remove) {
+                    transaction.delete_value(key, value.name);
+                    continue;
+                }
+                transaction.set_value(key, value.name, value.type, value.data.data(), value.data.size());
+                changes.push_back({"reg.set",
+                                   {{"key", transaction.key_path(key)},
+                                    {"value", device::narrow(value.name)},
+                                    {"type", registry::type_name(value.type)},
+                                    {"data", registry::data_as_json(value.type, value.data)}}});
+            }
+        }
+        transaction.commit();
+    } catch (const registry::HiveError& error) {
+        throw Failure("ERROR: " +
+                      (error.message.empty() ? "the registry refused the import (error " + std::to_string(error.code) + ")"
+                                             : error.message) +
+                      "; nothing was imported");
+    }
+    for (const auto& [event, fields] : changes)
+        wince::eventlog::write(event, fields);
+}
+
+void reg_import(const std::vector<std::string>& args)
+{
+    if (args.size() != 1)
+        throw Failure("ERROR: Invalid syntax: reg import FILE");
+    const std::string& file = args[0];
     std::ifstream in(file, std::ios::binary);
     if (!in)
         throw Failure("ERROR: cannot read " + file);
+    // The whole file is read and checked before anything changes.
     const auto sections = regedit4::parse(in, file);
-    // Every key name is checked before anything changes.
     std::vector<KeyName> keys;
     for (const auto& section : sections) {
         auto name = key_name(section.key);
         if (!name)
-            throw Failure("ERROR: line " + std::to_string(section.line) + ": " + invalid_key(section.key));
+            throw Failure("ERROR: " + file + " line " + std::to_string(section.line) + ": " + invalid_key(section.key));
+        for (const auto& part : path_parts(name->path))
+            if (part.size() > max_key_name)
+                throw Failure("ERROR: " + file + " line " + std::to_string(section.line) + ": a key name is longer than " +
+                              std::to_string(max_key_name) + " characters");
         keys.push_back(*name);
     }
-    for (size_t i = 0; i < sections.size(); ++i) {
-        if (sections[i].remove) {
-            if (!keys[i].path.empty())
-                RegDeleteKeyW(keys[i].root, keys[i].path.c_str());
-            continue;
-        }
-        Key key = create_key(keys[i].root, keys[i].path);
-        for (const auto& line : sections[i].values)
-            import_value(key.get(), line);
-    }
+    apply_import(sections, keys);
     std::printf("The operation completed successfully.\n");
 }
 
@@ -406,16 +511,18 @@ void add_reg_commands(CLI::App& app)
         cmd->callback([args, run] { run(*args); });
     }
 
-    auto export_args = std::make_shared<std::pair<std::string, std::string>>();
-    CLI::App* exp = reg->add_subcommand("export", "FILE [KEY]: write the hive (or KEY) as a REGEDIT4 file");
-    exp->add_option("file", export_args->first, "REGEDIT4 file to write")->required();
-    exp->add_option("key", export_args->second, "Key to export (default: the whole hive)");
-    exp->callback([export_args] { reg_export(export_args->first, export_args->second); });
+    auto export_args = std::make_shared<std::vector<std::string>>();
+    CLI::App* exp = reg->add_subcommand("export", "KEY FILE [/y]: write KEY and everything below it as a REGEDIT4 file");
+    exp->add_option("arguments", *export_args, "The key, the file, and /y to overwrite an existing file without asking");
+    exp->callback([export_args] { reg_export(*export_args); });
 
-    auto import_file = std::make_shared<std::string>();
-    CLI::App* imp = reg->add_subcommand("import", "FILE: apply a REGEDIT4 file");
-    imp->add_option("file", *import_file, "REGEDIT4 file to read")->required();
-    imp->callback([import_file] { reg_import(*import_file); });
+    auto import_args = std::make_shared<std::vector<std::string>>();
+    CLI::App* imp = reg->add_subcommand("import", "FILE: apply a REGEDIT4 file, all of it or nothing");
+    imp->add_option("arguments", *import_args, "The REGEDIT4 file to read");
+    imp->callback([import_args] { reg_import(*import_args); });
+    reg->footer("KEY: HKLM\\path or HKCU\\path (HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER).\n"
+                "TYPE: REG_SZ, REG_EXPAND_SZ, REG_MULTI_SZ, REG_DWORD, REG_DWORD_BIG_ENDIAN, REG_QWORD, REG_BINARY, REG_NONE.\n"
+                "CallTicker's settings live in HKLM\\Software\\Apps\\CallTicker (see phone status).");
 }
 
 } // namespace phone

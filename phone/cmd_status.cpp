@@ -1,4 +1,5 @@
-// phone status: what the device's outputs and radio are doing right now.
+// phone status: what the device's outputs and radio are doing right now,
+// and the settings the monitor will act on.
 #include <cstdio>
 
 #include <windows.h>
@@ -8,6 +9,8 @@
 
 #include "audio/output.h"
 #include "common.h"
+#include "settings_view.h"
+#include "story.h"
 #include "device/clock.h"
 #include "drivers/power_state.h"
 #include "kernel/process_table.h"
@@ -34,6 +37,8 @@ nlohmann::json gather()
         {"vibrator", led_on(1)},
         {"led", led_on(0)},
         {"volume", wince::audio::device_volume()},
+        {"sound", wince::audio::backend_reason()},
+        {"settings", nlohmann::json::array()},
         {"calls", nlohmann::json::array()},
         {"processes", nlohmann::json::array()},
     };
@@ -46,19 +51,34 @@ nlohmann::json gather()
                                    {"number", call.number}});
     for (const auto& process : wince::process::list())
         status["processes"].push_back(
-            {{"pid", process.pid}, {"exe", process.exe}, {"threads", process.threads}});
+            {{"pid", process.pid}, {"exe", process.exe}, {"started", process.started}, {"threads", process.threads}});
+    for (const auto& setting : read_settings())
+        status["settings"].push_back({{"name", setting.name},
+                                      {"stored", setting.stored ? nlohmann::json(*setting.stored) : nlohmann::json()},
+                                      {"value", setting.value},
+                                      {"meaning", setting.meaning}});
     return status;
+}
+
+void print_settings(const nlohmann::json& settings)
+{
+    std::printf("settings     %s\n", settings_key);
+    for (const auto& setting : settings)
+        std::printf("  %-19s %6d  %s%s\n", setting["name"].get<std::string>().c_str(), setting["value"].get<int>(),
+                    setting["meaning"].get<std::string>().c_str(), setting["stored"].is_null() ? " (default)" : "");
 }
 
 void print(const nlohmann::json& status)
 {
-    std::printf("device time  %.3f ms\n", status["time"].get<double>());
+    std::printf("device time  %s\n", device_time(status["time"].get<double>()).c_str());
     const auto& light = status["backlight"];
     std::printf("backlight    %s (%s%s)\n", light["on"].get<bool>() ? "on" : "off",
                 light["state"].get<std::string>().c_str(), light["held"].get<bool>() ? ", held by a program" : "");
     std::printf("vibrator     %s\n", status["vibrator"].get<bool>() ? "on" : "off");
     std::printf("led          %s\n", status["led"].get<bool>() ? "on" : "off");
-    std::printf("volume       0x%08X\n", status["volume"].get<uint32_t>());
+    std::printf("volume       %s (0x%08X)\n", volume_percent(status["volume"].get<uint32_t>(), 2).c_str(),
+                status["volume"].get<uint32_t>());
+    std::printf("sound        %s\n", status["sound"].get<std::string>().c_str());
     std::fputs(status["calls"].empty() ? "calls        none\n" : "calls\n", stdout);
     for (const auto& call : status["calls"])
         std::printf("  %u  line %u  %s  %s  %s%s%s\n", call["call"].get<uint32_t>(), call["line"].get<uint32_t>(),
@@ -68,11 +88,13 @@ void print(const nlohmann::json& status)
                     call["number"].get<std::string>().c_str());
     std::fputs(status["processes"].empty() ? "processes    none\n" : "processes\n", stdout);
     for (const auto& process : status["processes"]) {
-        std::printf("  %u  %s  threads", process["pid"].get<uint32_t>(), process["exe"].get<std::string>().c_str());
+        std::printf("  %u  %s  started %s  threads", process["pid"].get<uint32_t>(),
+                    process["exe"].get<std::string>().c_str(), device_time(process["started"].get<double>()).c_str());
         for (const auto& tid : process["threads"])
             std::printf(" %u", tid.get<uint32_t>());
         std::printf("\n");
     }
+    print_settings(status["settings"]);
 }
 
 } // namespace
@@ -80,7 +102,7 @@ void print(const nlohmann::json& status)
 void add_status_commands(CLI::App& app)
 {
     static bool as_json = false;
-    auto* status = app.add_subcommand("status", "Backlight, vibrator, volume, calls, processes and device time");
+    auto* status = app.add_subcommand("status", "Device time, backlight, vibrator, volume, sound, calls, processes and the settings");
     status->add_flag("--json", as_json, "Print the status as one JSON object");
     status->callback([] {
         const auto status = gather();

@@ -23,9 +23,19 @@ uint64_t parse_number(const std::string& text, const std::string& what)
         if (used != (hex ? text.size() - 2 : text.size()))
             throw std::invalid_argument(text);
         return value;
+    } catch (const std::out_of_range&) {
+        throw Failure(what + " " + text + " is too large");
     } catch (const std::logic_error&) {
         throw Failure("invalid " + what + " '" + text + "': expected a decimal or 0x-hexadecimal number");
     }
+}
+
+uint32_t parse_uint32(const std::string& text, const std::string& what)
+{
+    const uint64_t value = parse_number(text, what);
+    if (value > 0xFFFFFFFFull)
+        throw Failure(what + " " + text + " does not fit in 32 bits (at most 4294967295 or 0xFFFFFFFF)");
+    return static_cast<uint32_t>(value);
 }
 
 std::string upper(std::string text)
@@ -50,7 +60,9 @@ std::optional<std::vector<unsigned char>> parse_hex_bytes(const std::string& tex
     return bytes;
 }
 
-uint32_t parse_message(const std::string& text)
+namespace {
+
+const std::map<std::string, uint32_t>& message_names()
 {
     static const std::map<std::string, uint32_t> names = {
         {"WM_NULL", 0x0000},        {"WM_CREATE", 0x0001},   {"WM_DESTROY", 0x0002},
@@ -59,9 +71,25 @@ uint32_t parse_message(const std::string& text)
         {"WM_TIMER", 0x0113},       {"WM_USER", 0x0400},     {"WM_CALL_CONNECTED", WM_CALL_CONNECTED},
         {"WM_CALL_ENDED", WM_CALL_ENDED},  {"WM_MONITOR_QUIT", WM_MONITOR_QUIT},
     };
+    return names;
+}
+
+} // namespace
+
+std::string message_name(uint32_t message)
+{
+    for (const auto& [name, value] : message_names())
+        if (value == message)
+            return name;
+    return std::to_string(message);
+}
+
+uint32_t parse_message(const std::string& text)
+{
+    const auto& names = message_names();
     if (!text.empty() && std::isdigit(static_cast<unsigned char>(text[0])))
-        return static_cast<uint32_t>(parse_number(text, "message"));
-    auto it = names.find(text);
+        return parse_uint32(text, "message");
+    auto it = names.find(upper(text));
     if (it == names.end())
         throw Failure("unknown message '" + text + "': give a number or a name such as WM_QUIT");
     return it->second;

@@ -19,6 +19,9 @@ struct Failure : std::runtime_error {
 // Decimal or 0x-hexadecimal; throws Failure naming `what` otherwise.
 uint64_t parse_number(const std::string& text, const std::string& what);
 
+// parse_number for a 32-bit field (message numbers, parameters, ids).
+uint32_t parse_uint32(const std::string& text, const std::string& what);
+
 // ASCII letters in upper case ("hklm" -> "HKLM").
 std::string upper(std::string text);
 
@@ -28,6 +31,8 @@ std::optional<std::vector<unsigned char>> parse_hex_bytes(const std::string& tex
 
 // A window message by number or by name ("WM_QUIT", "WM_MONITOR_QUIT").
 uint32_t parse_message(const std::string& text);
+// The name of a window message parse_message knows, else its number.
+std::string message_name(uint32_t message);
 
 // Each file of the tool adds its commands here.
 void add_device_commands(CLI::App& app);  // init

@@ -1,10 +1,86 @@
 // phone: the user's and the tests' way into an emulated device.
+#include <algorithm>
 #include <cstdio>
 #include <exception>
 #include <filesystem>
+#include <set>
 
 #include "common.h"
 #include "device/device.h"
+
+namespace {
+
+// Commands that make a device rather than use one.
+const std::set<std::string> makes_device = {"init"};
+
+size_t edit_distance(const std::string& a, const std::string& b)
+{
+    std::vector<size_t> row(b.size() + 1);
+    for (size_t j = 0; j <= b.size(); ++j)
+        row[j] = j;
+    for (size_t i = 1; i <= a.size(); ++i) {
+        size_t diagonal = row[0];
+        row[0] = i;
+        for (size_t j = 1; j <= b.size(); ++j) {
+            const size_t above = row[j];
+            row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (a[i - 1] == b[j - 1] ? 0 : 1)});
+            diagonal = above;
+        }
+    }
+    return row[b.size()];
+}
+
+// The command a mistyped or half-remembered word most likely meant.
+std::string nearest(const std::string& word, const CLI::App& parent)
+{
+    std::string best;
+    size_t best_distance = std::max<size_t>(2, word.size() / 3) + 1;
+    for (const CLI::App* command : parent.get_subcommands({})) {
+        const std::string& name = command->get_name();
+        const size_t distance = name.rfind(word, 0) == 0 ? 0 : edit_distance(word, name);
+        if (distance < best_distance) {
+            best = name;
+            best_distance = distance;
+        }
+    }
+    return best;
+}
+
+// For a word where a command was due: "unknown command 'stauts': did you
+// mean 'status'? (see phone --help)"; empty when the words name commands.
+std::string unknown_command(CLI::App& app, int argc, char** argv)
+{
+    CLI::App* parent = &app;
+    std::string path = "phone";
+    for (int i = 1; i < argc; ++i) {
+        const std::string word = argv[i];
+        if (word == "--device") {
+            ++i;
+            continue;
+        }
+        if (word.empty() || word[0] == '-')
+            continue;
+        if (parent->get_subcommands({}).empty())
+            return {};
+        CLI::App* command = nullptr;
+        for (CLI::App* sub : parent->get_subcommands({}))
+            if (sub->check_name(word))
+                command = sub;
+        if (!command) {
+            const std::string guess = nearest(word, *parent);
+            return "unknown " + (parent == &app ? std::string("command") : parent->get_name() + " command") + " '" +
+                   word + "'" + (guess.empty() ? "" : ": did you mean '" + guess + "'?") + " (see " + path +
+                   " --help)";
+        }
+        if (command->get_subcommands({}).empty())
+            return {};
+        parent = command;
+        path += " " + word;
+    }
+    return {};
+}
+
+} // namespace
 
 int main(int argc, char** argv)
 {
@@ -12,6 +88,13 @@ int main(int argc, char** argv)
     app.require_subcommand(1);
     app.fallthrough();
     app.set_help_all_flag("--help-all", "Every command's help");
+    app.add_flag_callback(
+        "--version",
+        [] {
+            std::printf("phone (CallTicker) %s\n", CALLTICKER_VERSION);
+            throw CLI::Success();
+        },
+        "The tool's version");
     app.add_option_function<std::string>(
            "--device", [](const std::string& dir) { wince::device::set_root(dir); },
            "Device folder (default: $WINCE_DEVICE_DIR or ~/.local/state/wince-device)")
@@ -26,11 +109,17 @@ int main(int argc, char** argv)
     phone::add_status_commands(app);
     phone::add_input_commands(app);
     phone::add_timeline_commands(app);
-    // Every command but init (which rewrites it) relies on device.json: a
-    // file the device cannot use is reported before the command runs.
+    // Every command but those that make a device needs one, and relies on
+    // its device.json: a folder without one, or a file the device cannot
+    // use, is reported before the command runs (and before it creates
+    // anything in a folder that is no device).
     app.parse_complete_callback([&app] {
-        if (app.got_subcommand("init"))
-            return;
+        for (const auto* command : app.get_subcommands())
+            if (makes_device.count(command->get_name()))
+                return;
+        const auto root = wince::device::root();
+        if (!std::filesystem::is_regular_file(wince::device::config_file()))
+            throw phone::Failure("no device at " + root.string() + ": run 'phone init' first");
         const auto problems = wince::device::config_problems();
         if (!problems.empty())
             throw phone::Failure(problems.front());
@@ -41,7 +130,8 @@ int main(int argc, char** argv)
     } catch (const CLI::ParseError& error) {
         if (error.get_exit_code() == 0)
             return app.exit(error);
-        std::fprintf(stderr, "phone: %s\n", error.what());
+        const std::string unknown = unknown_command(app, argc, argv);
+        std::fprintf(stderr, "phone: %s\n", unknown.empty() ? error.what() : unknown.c_str());
         return 2;
     } catch (const phone::Failure& failure) {
         std::fprintf(stderr, "phone: %s\n", failure.what());

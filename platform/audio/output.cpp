@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cmath>
 #include <fstream>
 #include <mutex>
 #include <thread>
@@ -25,10 +26,15 @@ namespace {
 
 constexpr DWORD default_volume = 0x80008000; // half level, as the device ships
 
+struct Backend {
+    std::string name;
+    std::string reason;
+};
+
 std::vector<BYTE> scaled(const WAVEFORMATEX& format, const BYTE* samples, size_t bytes, DWORD volume)
 {
     std::vector<BYTE> out(samples, samples + bytes);
-    const double levels[2] = {(volume & 0xFFFF) / 65535.0, (volume >> 16) / 65535.0};
+    const double levels[2] = {volume_gain(volume & 0xFFFF), volume_gain(volume >> 16)};
     const size_t frame = format.nBlockAlign;
     if (frame == 0)
         return out;
@@ -110,37 +116,58 @@ void play_alsa(const WAVEFORMATEX& format, const BYTE* samples, size_t bytes, DW
 }
 #endif
 
-std::string choose_backend()
+Backend choose_backend()
 {
     const auto& config = device::config();
     const std::string wanted = config.contains("audio") && config["audio"].is_string()
                                    ? config["audio"].get<std::string>()
                                    : "auto";
-    if (wanted == "wav" || wanted == "null")
-        return wanted;
+    if (wanted == "wav")
+        return {"wav", "wav: each playback saved under " + (device::root() / "audio").string()};
+    if (wanted == "null")
+        return {"null", "null: silent, as device.json asks (the event log only)"};
+    const std::string asked = wanted == "alsa" ? "alsa" : "auto";
 #ifdef WINCE_HAVE_ALSA
     // Sound at any other rate would not match the device's clock.
-    if (clock::rate() == 1.0 && !clock::manual() && sound_card_opens())
-        return "alsa";
+    if (clock::manual() || clock::rate() != 1.0) {
+        char rate[32];
+        std::snprintf(rate, sizeof rate, "%g", clock::rate());
+        return {"null", asked + ": clock rate " + rate + " is not 1: silent"};
+    }
+    if (!sound_card_opens())
+        return {"null", asked + ": no sound card: silent"};
+    return {"alsa", asked + ": plays on the host's sound card (alsa)"};
+#else
+    return {"null", asked + ": built without ALSA: silent"};
 #endif
-    return "null";
 }
 
-} // namespace
-
-std::string backend_name()
+// Chosen once per device: tests move a process between devices.
+Backend backend()
 {
     static std::mutex choice;
-    static std::string chosen;
+    static Backend chosen;
     static std::filesystem::path chosen_for;
     std::lock_guard guard(choice);
-    // Chosen once per device: tests move a process between devices.
-    if (chosen.empty() || chosen_for != device::root()) {
+    if (chosen.name.empty() || chosen_for != device::root()) {
         chosen = choose_backend();
         chosen_for = device::root();
     }
     return chosen;
 }
+
+} // namespace
+
+double volume_gain(WORD level)
+{
+    if (level == 0)
+        return 0;
+    return std::pow(10.0, volume_range_db * (level / 65535.0 - 1.0) / 20.0);
+}
+
+std::string backend_name() { return backend().name; }
+
+std::string backend_reason() { return backend().reason; }
 
 void output(const WAVEFORMATEX& format, const BYTE* samples, size_t bytes, DWORD volume)
 {

@@ -18,8 +18,17 @@ namespace wince::audio {
 // left channel, high word right).  Returns at once; the caller keeps time.
 void output(const WAVEFORMATEX& format, const BYTE* samples, size_t bytes, DWORD volume);
 
+// The device's volume is logarithmic in its 16-bit level: full level plays
+// the samples as they are, each step down attenuates by the same number of
+// decibels, down to volume_range_db below full just above 0; 0 is silence.
+inline constexpr double volume_range_db = 48;
+// The factor one channel's samples are multiplied by at `level`.
+double volume_gain(WORD level);
+
 // The backend in use by this process: "null", "wav" or "alsa".
 std::string backend_name();
+// Which backend plays and why, in one line: "auto: no sound card: silent".
+std::string backend_reason();
 
 DWORD device_volume();
 // False when the volume could not be stored (a full disk).

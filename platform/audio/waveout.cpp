@@ -12,6 +12,7 @@
 #include <deque>
 #include <map>
 #include <memory>
+#include <optional>
 #include <thread>
 
 #include <windows.h>
@@ -41,6 +42,7 @@ struct WaveOut {
     DWORD_PTR instance = 0;
     DWORD gain_class = 0;
     bool speaker_forced = false;
+    std::optional<DWORD> volume; // this stream's own, set through its handle
     std::deque<Queued> queue;
     double busy_until = 0;     // when the last queued buffer ends
     bool resetting = false;    // return every queued buffer now
@@ -179,17 +181,25 @@ MMRESULT WINAPI waveOutMessage(HWAVEOUT hwo, UINT uMsg, DWORD_PTR dw1, DWORD_PTR
     return result;
 }
 
+// Through an open handle the volume is that stream's, for as long as it is
+// open; through a device identifier (0, the one device) it is the device's
+// and stays.
 MMRESULT WINAPI waveOutSetVolume(HWAVEOUT hwo, DWORD dwVolume)
 {
-    // A handle, or the device's id 0 as the SDK allows.
     if (hwo != nullptr) {
-        auto held = sync::lock();
-        if (!find(hwo))
-            return MMSYSERR_INVALHANDLE;
+        {
+            auto held = sync::lock();
+            WaveOut* wave = find(hwo);
+            if (!wave)
+                return MMSYSERR_INVALHANDLE;
+            wave->volume = dwVolume;
+        }
+        eventlog::write("waveout.volume", {{"volume", dwVolume}, {"stream", true}});
+        return MMSYSERR_NOERROR;
     }
     if (!set_device_volume(dwVolume))
         return MMSYSERR_ERROR;
-    eventlog::write("waveout.volume", {{"volume", dwVolume}});
+    eventlog::write("waveout.volume", {{"volume", dwVolume}, {"stream", false}});
     return MMSYSERR_NOERROR;
 }
 
@@ -199,8 +209,13 @@ MMRESULT WINAPI waveOutGetVolume(HWAVEOUT hwo, LPDWORD pdwVolume)
         return MMSYSERR_INVALPARAM;
     if (hwo != nullptr) {
         auto held = sync::lock();
-        if (!find(hwo))
+        WaveOut* wave = find(hwo);
+        if (!wave)
             return MMSYSERR_INVALHANDLE;
+        if (wave->volume) {
+            *pdwVolume = *wave->volume;
+            return MMSYSERR_NOERROR;
+        }
     }
     *pdwVolume = device_volume();
     return MMSYSERR_NOERROR;
@@ -250,7 +265,7 @@ MMRESULT WINAPI waveOutWrite(HWAVEOUT hwo, LPWAVEHDR pwh, UINT cbwh)
         if (pwh->dwFlags & WHDR_INQUEUE)
             return WAVERR_STILLPLAYING;
         format = wave->format;
-        volume = device_volume();
+        volume = wave->volume.value_or(device_volume());
         // Whole sample frames only, as the device plays them.
         const size_t bytes = pwh->dwBufferLength - pwh->dwBufferLength % format.nBlockAlign;
         const double ms = duration_ms(format, bytes);

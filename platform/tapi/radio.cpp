@@ -165,10 +165,13 @@ void update_calls(const std::function<void(nlohmann::json&)>& change)
 
 void announce(const Call& call)
 {
-    eventlog::write("call", {{"call", call.id},
+    nlohmann::json fields = {{"call", call.id},
                              {"line", call.line},
                              {"state", call_state_name(call.state)},
-                             {"media", call.media}});
+                             {"media", call.media}};
+    if (!call.number.empty())
+        fields["number"] = call.number; // the number dialled, or the caller's
+    eventlog::write("call", fields);
     nlohmann::json message = {{"kind", "tapi"},
                               {"line", call.line},
                               {"message", LINE_CALLSTATE},

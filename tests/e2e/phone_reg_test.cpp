@@ -136,8 +136,9 @@ TEST(PhoneReg, AddQueryDeleteWithRegExeSyntax)
     // The writes reach the log, readable and raw.
     const std::string log = phone(dir, {"log"}).out;
     EXPECT_NE(log.find("phone"), std::string::npos);
-    EXPECT_NE(log.find("reg.set"), std::string::npos);
-    EXPECT_NE(log.find("value=RegularSoundDelay"), std::string::npos);
+    EXPECT_NE(log.find("registry: HKLM\\Software\\Apps\\CallTicker\\RegularSoundDelay = 7 (REG_DWORD)"),
+              std::string::npos)
+        << log;
     std::istringstream raw(phone(dir, {"log", "--json"}).out);
     std::string line;
     int sets = 0;
@@ -166,24 +167,31 @@ TEST(PhoneReg, ExportThenImportOnAFreshDeviceGivesTheSameHive)
         args.insert(args.begin(), {"reg", "add"});
         ASSERT_EQ(phone(first, args).status, 0) << args[2];
     }
-    const fs::path exported = dev.dir() / "first.reg", again = dev.dir() / "second.reg";
-    ASSERT_EQ(phone(first, {"reg", "export", exported.string()}).status, 0);
-    const std::string text = slurp(exported);
+    // Both roots out of the first device and into a fresh one give the same hive.
+    ASSERT_EQ(phone(second, {"init"}).status, 0);
+    for (const std::string root : {"HKLM", "HKCU"}) {
+        const fs::path exported = dev.dir() / (root + "-first.reg"), again = dev.dir() / (root + "-second.reg");
+        ASSERT_EQ(phone(first, {"reg", "export", root, exported.string()}).status, 0);
+        ASSERT_EQ(phone(second, {"reg", "import", exported.string()}).status, 0);
+        ASSERT_EQ(phone(second, {"reg", "export", root, again.string()}).status, 0);
+        EXPECT_EQ(slurp(again), slurp(exported)) << root;
+        EXPECT_EQ(phone(second, {"reg", "query", root, "/s"}).out, phone(first, {"reg", "query", root, "/s"}).out);
+    }
+    const std::string text = slurp(dev.dir() / "HKLM-first.reg");
     EXPECT_EQ(text.rfind("REGEDIT4\n\n", 0), 0u);
     EXPECT_NE(text.find("\"Enabled\"=dword:00000001"), std::string::npos);
     EXPECT_NE(text.find("[HKEY_LOCAL_MACHINE\\Software\\Apps\\CallTicker\\Empty\\Deeper]"), std::string::npos);
+    EXPECT_EQ(text.find("HKEY_CURRENT_USER"), std::string::npos);
 
-    ASSERT_EQ(phone(second, {"init"}).status, 0);
-    ASSERT_EQ(phone(second, {"reg", "import", exported.string()}).status, 0);
-    ASSERT_EQ(phone(second, {"reg", "export", again.string()}).status, 0);
-    EXPECT_EQ(slurp(again), text);
-    EXPECT_EQ(phone(second, {"reg", "query", settings_key, "/s"}).out,
-              phone(first, {"reg", "query", settings_key, "/s"}).out);
-
-    // One key only, and a file that is not REGEDIT4.
+    // An existing file is replaced only when asked to (stdin says nothing: no).
     const fs::path one = dev.dir() / "one.reg";
-    ASSERT_EQ(phone(first, {"reg", "export", one.string(), "HKCU\\Software"}).status, 0);
-    EXPECT_EQ(slurp(one).find("HKEY_LOCAL_MACHINE"), std::string::npos);
+    std::ofstream(one) << "keep me\n";
+    EXPECT_NE(phone(first, {"reg", "export", "HKCU\\Software", one.string()}).status, 0);
+    EXPECT_EQ(slurp(one), "keep me\n");
+    ASSERT_EQ(phone(first, {"reg", "export", "HKCU\\Software", one.string(), "/y"}).status, 0);
+    EXPECT_NE(slurp(one).find("[HKEY_CURRENT_USER\\Software\\"), std::string::npos);
+
+    // A file that is not REGEDIT4.
     std::ofstream(dev.dir() / "bad.reg") << "Not a registry file\n";
     EXPECT_NE(phone(second, {"reg", "import", (dev.dir() / "bad.reg").string()}).status, 0);
 }

@@ -2,6 +2,7 @@
 // exactly when their duration in device time has passed, on the audio
 // system's thread; PlaySoundW blocks for the sound's duration.
 #include <atomic>
+#include <cmath>
 #include <cstring>
 #include <filesystem>
 #include <mutex>
@@ -13,6 +14,7 @@
 #include <windows.h>
 #include <mmsystem.h>
 
+#include "audio/output.h"
 #include "audio/wave_image.h"
 #include "device/clock.h"
 #include "kernel/sync.h"
@@ -168,9 +170,9 @@ TEST_F(WaveOutTest, DriverRequestsAndVolumeShowInEachWrite)
     ks::advance(10);
     ASSERT_EQ(waveOutClose(wave_), MMSYSERR_NOERROR);
 
-    // The volume belongs to the device, not to the handle.
+    // Through the handle it was that stream's volume only: the device keeps its own.
     ASSERT_EQ(waveOutGetVolume(nullptr, &volume), MMSYSERR_NOERROR);
-    EXPECT_EQ(volume, 0x0000FFFFu);
+    EXPECT_EQ(volume, device_default);
 
     const auto messages = device_->events("waveout.message");
     ASSERT_EQ(messages.size(), 2u);
@@ -183,6 +185,46 @@ TEST_F(WaveOutTest, DriverRequestsAndVolumeShowInEachWrite)
     EXPECT_EQ(writes[0]["volume"], device_default);
     EXPECT_EQ(writes[1]["volume"], 0x0000FFFF);
     EXPECT_EQ(device_->events("waveout.volume")[0]["volume"], 0x0000FFFF);
+    EXPECT_EQ(device_->events("waveout.volume")[0]["stream"], true);
+}
+
+TEST_F(WaveOutTest, StreamVolumeLastsWhileOpenDeviceVolumeStays)
+{
+    open();
+    ASSERT_EQ(waveOutSetVolume(nullptr, 0x40004000), MMSYSERR_NOERROR);
+    ASSERT_EQ(waveOutSetVolume(wave_, 0xFFFFFFFF), MMSYSERR_NOERROR);
+    DWORD volume = 0;
+    ASSERT_EQ(waveOutGetVolume(wave_, &volume), MMSYSERR_NOERROR);
+    EXPECT_EQ(volume, 0xFFFFFFFFu);
+    ASSERT_EQ(waveOutClose(wave_), MMSYSERR_NOERROR);
+
+    // A stream opened afterwards plays at the device's volume again.
+    const WAVEFORMATEX format = mono16();
+    ASSERT_EQ(waveOutOpen(&wave_, WAVE_MAPPER, &format, 0, 0, CALLBACK_NULL), MMSYSERR_NOERROR);
+    std::vector<char> samples(220);
+    WAVEHDR header;
+    write(header, samples);
+    ks::advance(10);
+    ASSERT_EQ(waveOutClose(wave_), MMSYSERR_NOERROR);
+    const auto writes = device_->events("waveout.write");
+    ASSERT_EQ(writes.size(), 1u);
+    EXPECT_EQ(writes[0]["volume"], 0x40004000u);
+    const auto volumes = device_->events("waveout.volume");
+    ASSERT_EQ(volumes.size(), 2u);
+    EXPECT_EQ(volumes[0]["stream"], false);
+    EXPECT_EQ(volumes[1]["stream"], true);
+}
+
+TEST(WaveOut, VolumeIsLogarithmicInTheLevel)
+{
+    using wince::audio::volume_gain;
+    EXPECT_DOUBLE_EQ(volume_gain(0xFFFF), 1.0);
+    EXPECT_EQ(volume_gain(0), 0.0);
+    // Equal steps of the level are equal steps in decibels.
+    const double half = volume_gain(0x8000), quarter = volume_gain(0x4000), three_quarters = volume_gain(0xC000);
+    EXPECT_NEAR(20 * std::log10(three_quarters / half), 20 * std::log10(half / quarter), 0.01);
+    EXPECT_NEAR(20 * std::log10(half), -wince::audio::volume_range_db / 2, 0.01);
+    EXPECT_LT(volume_gain(1), 0.01);
 }
 
 TEST(WaveOut, OpenRefusesWhatTheDeviceCannotPlay)
