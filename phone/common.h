@@ -43,5 +43,6 @@ void add_call_commands(CLI::App& app);    // call ..., line-event
 void add_status_commands(CLI::App& app);  // status
 void add_input_commands(CLI::App& app);   // post, key
 void add_timeline_commands(CLI::App& app); // timeline
+void add_view_commands(CLI::App& app);     // view
 
 } // namespace phone
