@@ -20,6 +20,10 @@ set(CALLTICKER_SDK_INCLUDE_DIR ${CMAKE_SOURCE_DIR}/platform/include)
 set(CALLTICKER_SOUNDS_DIR ${CMAKE_BINARY_DIR}/generated/sounds)
 set(CALLTICKER_SOUND_FILES ${CALLTICKER_SOUNDS_DIR}/wave_regular.wav ${CALLTICKER_SOUNDS_DIR}/wave_onoff.wav)
 
+# The settings program's icon, drawn by tools/ (target callticker_icon).
+set(CALLTICKER_ICON_DIR ${CMAKE_BINARY_DIR}/generated/icon)
+set(CALLTICKER_ICON_FILE ${CALLTICKER_ICON_DIR}/callticker.ico)
+
 # Compiles RC_FILE into the .res file OUTPUT.  INCLUDE_DIRS are searched for
 # #include files and for the files the script names (sounds, icons); DEPENDS
 # are further files or targets it needs.  Headers it includes are tracked

@@ -186,6 +186,8 @@ void init(const InitOptions& options)
     if (!device::make_private_dirs(root) || ::chmod(root.c_str(), 0700) != 0)
         throw Failure("cannot make the device folder " + root.string() + ": " + std::strerror(errno));
     device::write_config(config);
+    // Programs still running would be left without their run/ state.
+    wince::process::end_all();
     reset_state();
     const auto installed = install_programs();
     write_startup_shortcut();

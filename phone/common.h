@@ -36,6 +36,7 @@ std::string message_name(uint32_t message);
 
 // Each file of the tool adds its commands here.
 void add_device_commands(CLI::App& app);  // init
+void add_boot_command(CLI::App& app);     // boot
 void add_reg_commands(CLI::App& app);     // reg query|add|delete|export|import
 void add_log_commands(CLI::App& app);     // log
 void add_process_commands(CLI::App& app); // run, ps

@@ -102,6 +102,7 @@ int main(int argc, char** argv)
     wince::device::set_program("phone");
 
     phone::add_device_commands(app);
+    phone::add_boot_command(app);
     phone::add_reg_commands(app);
     phone::add_log_commands(app);
     phone::add_process_commands(app);

@@ -18,6 +18,7 @@
 #include "winerror.h"
 #include "winbase.h"
 #include "winreg.h"
+#include "wingdi.h"
 #include "winuser.h"
 
 /* The program's entry point, supplied by each device program. */

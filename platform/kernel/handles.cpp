@@ -83,7 +83,7 @@ extern "C" DWORD WINAPI WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds
 {
     auto held = sync::lock();
     std::shared_ptr<kernel::Object> object = kernel::find_handle(hHandle);
-    if (!object)
+    if (!object || !object->waitable())
         return fail(ERROR_INVALID_HANDLE, WAIT_FAILED);
     kernel::WaitScope scope(*object);
     if (dwMilliseconds != 0 && !object->satisfied(scope.mark()))

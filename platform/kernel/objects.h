@@ -16,6 +16,10 @@ class Object {
 public:
     virtual ~Object() = default;
 
+    // Some handles (tool-help snapshots) name nothing to wait for: a wait on
+    // them fails as on Windows instead of blocking for ever.
+    virtual bool waitable() const { return true; }
+
     // A wait on this object begins; returns a mark that satisfied() gets back
     // (events use it to see pulses that happened while the waiter slept).
     virtual uint64_t wait_begins() { return 0; }

@@ -1,23 +1,26 @@
-// Other processes of the device as kernel objects (OpenProcess, waits,
-// exit codes, TerminateProcess).  A process
-// handle watches its process through a pidfd: a helper host thread blocks in
-// poll() until the process ends and then wakes the kernel's waiters, so a
-// wait on a process is an ordinary device-clock wait.  Leaves out
-// CreateProcess (programs start through the shell), access rights and
-// process priorities.
+// Other processes of the device as kernel objects (OpenProcess, the
+// process that ShellExecuteEx started, waits, exit codes,
+// TerminateProcess).  A process handle watches its process through a
+// pidfd: a helper host thread blocks in poll() until the process ends and
+// then wakes the kernel's waiters, so a wait on a process is an ordinary
+// device-clock wait.  Leaves out CreateProcess (programs start through the
+// shell), access rights and process priorities.
 #include <cerrno>
 #include <cstring>
+#include <optional>
 #include <thread>
 
 #include <poll.h>
 #include <signal.h>
 #include <sys/eventfd.h>
 #include <sys/syscall.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include "device/device.h"
 #include "device/eventlog.h"
 #include "kernel/objects.h"
+#include "kernel/process_handles.h"
 #include "kernel/process_table.h"
 #include "kernel/sync.h"
 
@@ -31,7 +34,8 @@ struct Watch {
     bool exited = false; // kernel lock
     ~Watch()
     {
-        ::close(pidfd);
+        if (pidfd >= 0)
+            ::close(pidfd);
         if (cancel_fd >= 0)
             ::close(cancel_fd);
     }
@@ -50,6 +54,12 @@ public:
     {
         watch_->pidfd = pidfd;
     }
+    // A process that had ended before it got a handle, with its exit code.
+    Process(uint32_t pid, uint32_t exit_code)
+        : pid(pid), host_start(0), exit_code(exit_code), watch_(std::make_shared<Watch>())
+    {
+        watch_->exited = true;
+    }
     ~Process() override
     {
         if (watch_->cancel_fd >= 0) {
@@ -64,7 +74,7 @@ public:
     // Starts the watcher the first time a thread is about to block.
     void prepare_to_block() override
     {
-        if (watch_->cancel_fd >= 0 || watch_->exited)
+        if (watch_->cancel_fd >= 0 || watch_->exited || watch_->pidfd < 0)
             return;
         watch_->cancel_fd = ::eventfd(0, EFD_CLOEXEC);
         if (watch_->cancel_fd < 0)
@@ -86,7 +96,7 @@ public:
     // Lock held.
     bool exited()
     {
-        if (!watch_->exited && pidfd_readable(watch_->pidfd))
+        if (!watch_->exited && watch_->pidfd >= 0 && pidfd_readable(watch_->pidfd))
             watch_->exited = true;
         return watch_->exited;
     }
@@ -95,6 +105,8 @@ public:
 
     const uint32_t pid;
     const uint64_t host_start;
+    const std::optional<uint32_t> exit_code; // known when it had ended before
+
 
 private:
     std::shared_ptr<Watch> watch_;
@@ -103,6 +115,26 @@ private:
 int open_pidfd(uint32_t pid) { return static_cast<int>(::syscall(SYS_pidfd_open, static_cast<pid_t>(pid), 0)); }
 
 } // namespace
+
+HANDLE started_process_handle(uint32_t pid, std::optional<int> ended_status)
+{
+    if (ended_status) {
+        const int status = *ended_status;
+        const uint32_t code = WIFEXITED(status) ? static_cast<uint32_t>(WEXITSTATUS(status)) : 1;
+        auto held = sync::lock();
+        return insert_handle(std::make_shared<Process>(pid, code));
+    }
+    const int pidfd = open_pidfd(pid);
+    const auto host_start = process::host_start_of(pid);
+    if (pidfd < 0 || !host_start) {
+        if (pidfd >= 0)
+            ::close(pidfd);
+        return fail(ERROR_INVALID_PARAMETER, HANDLE(nullptr));
+    }
+    auto held = sync::lock();
+    return insert_handle(std::make_shared<Process>(pid, *host_start, pidfd));
+}
+
 } // namespace wince::kernel
 
 using namespace wince;
@@ -132,6 +164,7 @@ extern "C" BOOL WINAPI GetExitCodeProcess(HANDLE hProcess, LPDWORD lpExitCode)
         return fail(ERROR_INVALID_PARAMETER, FALSE);
     uint32_t pid;
     uint64_t host_start;
+    std::optional<uint32_t> known;
     {
         auto held = sync::lock();
         auto proc = kernel::find_handle_as<kernel::Process>(hProcess);
@@ -143,10 +176,11 @@ extern "C" BOOL WINAPI GetExitCodeProcess(HANDLE hProcess, LPDWORD lpExitCode)
         }
         pid = proc->pid;
         host_start = proc->host_start;
+        known = proc->exit_code;
     }
     // A process that ended without recording a code was killed from
     // outside the device (kill -9): reported as a failure exit.
-    *lpExitCode = process::recorded_exit(pid, host_start).value_or(1);
+    *lpExitCode = known.value_or(process::recorded_exit(pid, host_start).value_or(1));
     return TRUE;
 }
 

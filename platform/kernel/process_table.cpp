@@ -22,6 +22,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -30,6 +31,7 @@
 #include "device/channel.h"
 #include "device/clock.h"
 #include "device/device.h"
+#include "device/eventlog.h"
 #include "device/files.h"
 
 extern char** environ;
@@ -304,6 +306,44 @@ std::optional<Info> find_by_exe(const std::string& exe)
 }
 
 bool alive(uint32_t pid) { return read_entry(pid).has_value(); }
+
+std::vector<Info> end_all()
+{
+    // A program ended this way cannot log its own end.
+    constexpr uint32_t killed_code = 1;
+    // Long enough for any process to die of SIGKILL on a loaded host.
+    constexpr int death_wait_ms = 10000;
+    std::vector<Info> ended;
+    std::vector<int> pidfds;
+    for (auto& info : list()) {
+        if (info.pid == static_cast<uint32_t>(::getpid()))
+            continue;
+        const int pidfd = static_cast<int>(::syscall(SYS_pidfd_open, static_cast<pid_t>(info.pid), 0));
+        if (pidfd < 0)
+            continue;
+        // The pid may have been reused since the table was read.
+        if (host_start_of(info.pid) != info.host_start) {
+            ::close(pidfd);
+            continue;
+        }
+        record_exit(info.pid, info.host_start, killed_code);
+        if (::syscall(SYS_pidfd_send_signal, pidfd, SIGKILL, nullptr, 0) != 0) {
+            ::close(pidfd);
+            continue;
+        }
+        pidfds.push_back(pidfd);
+        ended.push_back(std::move(info));
+    }
+    for (size_t i = 0; i < pidfds.size(); ++i) {
+        pollfd death{pidfds[i], POLLIN, 0};
+        while (::poll(&death, 1, death_wait_ms) < 0 && errno == EINTR) {
+        }
+        ::close(pidfds[i]);
+        eventlog::write("process.exit", {{"pid", ended[i].pid}, {"exe", ended[i].exe}, {"code", killed_code}});
+        forget_entry(ended[i].pid);
+    }
+    return ended;
+}
 
 std::optional<uint32_t> owner_of_thread(uint32_t tid)
 {

@@ -40,6 +40,11 @@ std::optional<Info> find(uint32_t pid);
 std::optional<Info> find_by_exe(const std::string& exe);
 bool alive(uint32_t pid);
 
+// Ends every program of the device at once, as a soft reset does (their
+// exit code is 1, as for a program killed from outside), and returns once
+// they are gone, with what it ended.  The calling process is spared.
+std::vector<Info> end_all();
+
 // The process that owns a host thread id, if it is a live device process.
 std::optional<uint32_t> owner_of_thread(uint32_t tid);
 

@@ -178,6 +178,8 @@ DWORD WINAPI GetModuleFileNameW(HMODULE hModule, LPWSTR lpFilename, DWORD nSize)
         return wince::fail(ERROR_INVALID_PARAMETER, DWORD(0));
     if (hModule && hModule != program_module())
         return wince::fail(ERROR_INVALID_HANDLE, DWORD(0));
+    if (wince::device::inject_fault("GetModuleFileNameW"))
+        return wince::fail(ERROR_GEN_FAILURE, DWORD(0));
     const std::wstring path = wince::device::device_path(wince::device::program_path());
     if (path.size() >= nSize) {
         // Truncated and terminated, as Windows does it.

@@ -102,9 +102,13 @@ std::optional<Key> parse_key(std::string_view name)
     std::string upper(name);
     std::transform(upper.begin(), upper.end(), upper.begin(),
                    [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
+    constexpr std::string_view shift_prefix = "SHIFT+";
+    const bool shift = upper.starts_with(shift_prefix);
+    if (shift)
+        upper.erase(0, shift_prefix.size());
     for (const Named& n : named_keys)
         if (upper == n.name)
-            return Key{n.name, n.vk, n.character};
+            return Key{shift ? "SHIFT+" + upper : upper, n.vk, n.character, shift};
     return std::nullopt;
 }
 
@@ -121,11 +125,21 @@ bool deliver_key(HWND window, const Key& key)
         Queue& queue = state().queues[w->thread];
         if (key.character != 0)
             queue.typed.emplace_back(key.vk, key.character);
+        if (key.shift)
+            post_locked(queue, target, WM_KEYDOWN, VK_SHIFT, 1);
         post_locked(queue, target, WM_KEYDOWN, key.vk, 1);
         post_locked(queue, target, WM_KEYUP, key.vk, static_cast<LPARAM>(0xC0000001u));
+        if (key.shift)
+            post_locked(queue, target, WM_KEYUP, VK_SHIFT, static_cast<LPARAM>(0xC0000001u));
     }
     eventlog::write("key", {{"key", key.name}, {"target", hwnd_value(target)}});
     return true;
+}
+
+bool shift_pressed()
+{
+    auto held = sync::lock();
+    return own_queue().shift;
 }
 
 } // namespace wince::user

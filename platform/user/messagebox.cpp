@@ -1,12 +1,18 @@
 // Emulates MessageBoxW: a visible top-level window of the dialog class,
-// titled with the caption, that `phone ui` shows with its text, and a nested
+// owned by the caller's window and titled with the caption, that the screen
+// shows over its owner with its text, icon type and "ok", and a nested
 // modal loop that ends when RETURN (the default button), ESCAPE (when the
-// box can be cancelled) or a close request reaches it.  Leaves out icons,
-// buttons as separate controls and owner disabling.
+// box can be cancelled), the title bar's "ok" (WM_COMMAND IDOK) or a close
+// request reaches it.  Leaves out buttons as separate controls and owner
+// disabling.
+#include <algorithm>
 #include <map>
 
 #include "device/device.h"
 #include "device/eventlog.h"
+#include "display.h"
+#include "fonts.h"
+#include "screen_model.h"
 #include "kernel/sync.h"
 #include "state.h"
 #include "toplevel.h"
@@ -96,6 +102,35 @@ LRESULT CALLBACK MessageBoxProc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lpara
     }
 }
 
+screen::Rect to_rect(const RECT& r) { return {r.left, r.top, r.right - r.left, r.bottom - r.top}; }
+
+// A Pocket PC message box: as wide as the screen but for a margin, in the
+// middle of the window area, as tall as its wrapped text; its caption takes
+// the title bar, whose "ok" answers IDOK when the box has an OK button.
+nlohmann::json box_view(const std::wstring& text, const std::wstring& caption, UINT type)
+{
+    const display::Layout layout = display::layout();
+    const LOGFONTW font = fonts::system_font();
+    const int margin = display::scaled(8);
+    const int padding = display::scaled(12);
+    const int icon = (type & 0xF0) ? display::scaled(32) + padding : 0;
+    const int width = layout.width - 2 * margin;
+    const int line_width = std::max(1, width - 2 * padding - icon);
+    const int lines = std::max(1, (fonts::text_width(text, font) + line_width - 1) / line_width);
+    const int height = std::max(lines * fonts::metrics(font).height, icon ? display::scaled(32) : 0) + 2 * padding;
+    const int top = layout.client.top + ((layout.client.bottom - layout.client.top) - height) / 2;
+    screen::Screen view;
+    view.dark = false;
+    view.ok_button = (type & MB_TYPEMASK) == MB_OK || (type & MB_TYPEMASK) == MB_OKCANCEL;
+    view.title_bar = to_rect(layout.title_bar);
+    view.ok = view.ok_button ? to_rect(layout.ok) : screen::Rect{};
+    view.messagebox = screen::MessageBoxView{narrow(text), narrow(caption), type, {margin, top, width, height}};
+    nlohmann::json j = screen::to_json(view);
+    for (const char* key : {"width", "height", "dpi", "dark", "title", "pid", "hwnd"})
+        j.erase(key);
+    return j;
+}
+
 int box_result(HWND hwnd)
 {
     auto held = sync::lock();
@@ -129,7 +164,12 @@ int WINAPI MessageBoxW(HWND hWnd, LPCWSTR lpText, LPCWSTR lpCaption, UINT uType)
         open_boxes()[box] = Box{uType};
     }
     replace_window_proc(box, MessageBoxProc);
-    set_window_details(box, {{"messagebox", description}});
+    {
+        auto held = sync::lock();
+        if (Window* w = find_window(box))
+            w->role = Role::messagebox;
+    }
+    set_window_details(box, {{"view", box_view(text, caption, uType)}});
 
     // The nested modal loop: everything of the thread keeps running, so the
     // caller's timers and windows stay alive while the box is shown.

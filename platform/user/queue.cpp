@@ -17,6 +17,7 @@
 #include "kernel/sync.h"
 #include "state.h"
 #include "toplevel.h"
+#include "view.h"
 #include "window.h"
 
 namespace wince::user {
@@ -128,8 +129,11 @@ Taken take_message(Queue& queue, const Filter& filter, MSG& out, bool remove)
         if (!filter.accepts(it->hwnd, it->message))
             continue;
         out = MSG{it->hwnd, it->message, it->wparam, it->lparam, it->time, POINT{0, 0}};
-        if (remove)
+        if (remove) {
+            if ((out.message == WM_KEYDOWN || out.message == WM_KEYUP) && out.wParam == VK_SHIFT)
+                queue.shift = out.message == WM_KEYDOWN;
             queue.posted.erase(it);
+        }
         return Taken::message;
     }
     if (queue.quit) {
@@ -261,12 +265,20 @@ BOOL get_or_peek(LPMSG out, HWND hwnd, UINT first, UINT last, bool wait, bool re
             *out = msg;
             return msg.message == WM_QUIT && wait ? 0 : TRUE;
         }
+        if (state().views_dirty) {
+            // Nothing to do: what changed is shown, as Windows paints now.
+            held.unlock();
+            publish_views();
+            held.lock();
+            continue;
+        }
         if (!wait)
             return FALSE;
         if (filter_window_gone(filter))
             return fail(ERROR_INVALID_WINDOW_HANDLE, -1);
         sync::wait_until(held, next_timer_due(queue, filter), [&] {
-            return !queue.sent.empty() || message_ready(queue, filter) || filter_window_gone(filter);
+            return !queue.sent.empty() || message_ready(queue, filter) || filter_window_gone(filter) ||
+                   state().views_dirty;
         });
     }
 }

@@ -6,6 +6,7 @@
 #include <cwctype>
 
 #include "device/device.h"
+#include "kernel/sync.h"
 
 namespace wince::user {
 
@@ -35,6 +36,33 @@ Queue* queue_of(uint32_t tid)
     auto& queues = state().queues;
     auto found = queues.find(tid);
     return found == queues.end() ? nullptr : &found->second;
+}
+
+HWND top_level_of(HWND hwnd)
+{
+    for (const Window* w = find_window(hwnd); w != nullptr; w = find_window(w->parent))
+        if (w->top_level())
+            return w->hwnd;
+    return nullptr;
+}
+
+std::vector<HWND> children_of(HWND parent)
+{
+    std::vector<std::pair<uint64_t, HWND>> found;
+    for (const auto& [hwnd, w] : state().windows)
+        if (w.parent == parent && !w.top_level() && !w.destroying)
+            found.emplace_back(w.serial, hwnd);
+    std::sort(found.begin(), found.end());
+    std::vector<HWND> result;
+    for (const auto& item : found)
+        result.push_back(item.second);
+    return result;
+}
+
+void mark_views_dirty()
+{
+    state().views_dirty = true;
+    sync::wake_all();
 }
 
 std::string narrow(const std::wstring& text) { return device::narrow(text); }

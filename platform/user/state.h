@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <deque>
 #include <map>
+#include <memory>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -55,9 +56,59 @@ struct Queue {
     std::deque<std::pair<UINT, wchar_t>> typed;
     bool quit = false;
     int quit_code = 0;
+    bool shift = false; // a Shift key-down was taken, its key-up not yet
     // The thread itself made a message call: its exit removes the queue.
     bool attached = false;
 };
+
+// Messages of the platform's own, between its parts: the shell's soft keys
+// and the finger on a list or menu item.  In the system's reserved range.
+constexpr UINT WM_WINCE_SOFTKEY = 0x03E0; // to a menu bar: wParam the soft key, 0 left, 1 right
+constexpr UINT WM_WINCE_PICK = 0x03E1;    // to a combo box or menu: wParam the item tapped
+
+// What a dialog control holds besides its window text.
+struct ControlData {
+    int check = BST_UNCHECKED;
+    std::vector<std::wstring> items;
+    int selection = -1;          // -1: none
+    bool dropped = false;
+    bool text_selected = false;  // typing replaces the whole edit text
+    int icon = 0;                // SS_ICON: the icon's resource ordinal
+};
+
+struct DialogData {
+    DLGPROC proc = nullptr;
+    HFONT font = nullptr;        // from the template; deleted with the dialog
+    SIZE base{4, 8};             // dialog base units
+    bool ended = false;
+    INT_PTR result = 0;
+    bool done_button = false;    // SHInitDialog: "ok" in the title bar
+    int template_id = -1;        // resource ordinal, -1 when not from resources
+};
+
+struct MenuItem {
+    std::wstring text;
+    UINT command = 0;
+    std::vector<MenuItem> popup; // a pop-up's items
+};
+
+// A soft-key bar: one soft key per button, left to right.
+struct MenuBarData {
+    std::vector<MenuItem> keys;
+    HWND open_menu = nullptr;    // the pop-up shown for one of its keys
+};
+
+// An open pop-up menu; `chosen` stays `pending` until it closes.
+struct PopupData {
+    static constexpr int pending = -2;
+    static constexpr int cancelled = -1;
+    std::vector<MenuItem> items;
+    int highlighted = 0;
+    int chosen = pending;
+    int key = 1;                 // the soft key it opened from
+};
+
+enum class Role { plain, dialog, menubar, popup, messagebox };
 
 struct CaseInsensitiveLess {
     bool operator()(const std::wstring& a, const std::wstring& b) const;
@@ -90,6 +141,13 @@ struct Window {
     uint64_t serial = 0;
     HWND focus = nullptr;   // the focused control of a top-level window
     nlohmann::json details = nlohmann::json::object(); // shown by phone ui
+    Role role = Role::plain;
+    HFONT font = nullptr;   // WM_SETFONT
+    RECT rect{};            // pixels: a child's in its parent, a top-level window's on the screen
+    ControlData control{};
+    std::shared_ptr<DialogData> dialog{};
+    std::shared_ptr<MenuBarData> menubar{};
+    std::shared_ptr<PopupData> popup{};
 
     bool top_level() const { return (style & WS_CHILD) == 0; }
 };
@@ -101,6 +159,9 @@ struct State {
     uint64_t next_serial = 1;
     ATOM next_atom = 0xC000;
     UINT_PTR next_thread_timer_id = 1;
+    // A window's look changed: its view is published when its thread next
+    // waits for a message, as Windows paints when the queue is empty.
+    bool views_dirty = false;
 };
 
 // All of these require the kernel lock.
@@ -110,6 +171,12 @@ Queue* queue_of(uint32_t tid);
 // The calling thread's queue, created at its first message call.
 Queue& own_queue();
 void post_locked(Queue& queue, HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam);
+
+// The top-level window a window belongs to (itself for a top-level one).
+HWND top_level_of(HWND hwnd);
+// Children of `parent` in creation order.
+std::vector<HWND> children_of(HWND parent);
+void mark_views_dirty();
 
 // Window, class and title names as the event log and other processes see them.
 std::string narrow(const std::wstring& text);

@@ -337,6 +337,7 @@ LRESULT WINAPI DefWindowProcW(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam)
                 return FALSE;
             w->title = text_of(reinterpret_cast<LPCWSTR>(lParam));
             publish = w->top_level() && w->announced;
+            mark_views_dirty();
         }
         if (publish)
             toplevel::publish();

@@ -18,6 +18,7 @@
 #include "test_device.h"
 #include "user/keys.h"
 #include "user/queue.h"
+#include "user/screen_model.h"
 #include "user/toplevel.h"
 
 using testing_support::TempDevice;
@@ -487,8 +488,12 @@ TEST_F(UserTest, MessageBoxRunsAModalLoopUntilReturnOrEscapeReachesIt)
     auto box = user::toplevel::foreground();
     ASSERT_TRUE(box);
     EXPECT_EQ(box->title, "CallTicker");
-    EXPECT_EQ(box->details["messagebox"]["text"], "Failed to initialize TAPI.");
-    EXPECT_EQ(box->details["messagebox"]["type"], MB_OK | MB_ICONHAND);
+    const auto shown = wince::screen::current();
+    ASSERT_TRUE(shown.messagebox);
+    EXPECT_EQ(shown.title, "CallTicker");
+    EXPECT_EQ(shown.messagebox->text, "Failed to initialize TAPI.");
+    EXPECT_EQ(shown.messagebox->type, static_cast<uint32_t>(MB_OK | MB_ICONHAND));
+    EXPECT_TRUE(shown.ok_button);
     // The owner's timer keeps running while the box waits.
     EXPECT_EQ(timer_times(4), (std::vector<double>{1000, 2000}));
 

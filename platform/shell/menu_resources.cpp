@@ -1,0 +1,116 @@
+// Reads menu templates (MENUHEADER, then items flagged MF_POPUP and MF_END)
+// and SHMENUBAR data for the soft-key bar.  Leaves out MENUEX templates,
+// pop-ups nested inside pop-ups, separators' looks and item states.
+#include "menu_resources.h"
+
+#include "resources/image.h"
+
+namespace wince::shell {
+namespace {
+
+constexpr WORD mf_popup = 0x0010;
+constexpr WORD mf_end = 0x0080;
+constexpr WORD no_menu = 0xFFFF;
+constexpr size_t words_per_button = 7;
+
+class Words {
+public:
+    explicit Words(std::span<const unsigned char> bytes) : bytes_(bytes) {}
+    bool ok() const { return ok_; }
+    bool at_end() const { return at_ + 2 > bytes_.size(); }
+
+    WORD next()
+    {
+        if (at_ + 2 > bytes_.size()) {
+            ok_ = false;
+            return 0;
+        }
+        const WORD w = static_cast<WORD>(bytes_[at_] | bytes_[at_ + 1] << 8);
+        at_ += 2;
+        return w;
+    }
+
+    std::wstring string()
+    {
+        const size_t start = at_;
+        size_t count = 0;
+        while (ok_ && next() != 0)
+            ++count;
+        return ok_ ? resources::from_utf16(bytes_.data() + start, count) : std::wstring{};
+    }
+
+private:
+    std::span<const unsigned char> bytes_;
+    size_t at_ = 0;
+    bool ok_ = true;
+};
+
+// Items up to and including the one flagged MF_END; `depth` 0 is the bar.
+void read_items(Words& in, std::vector<user::MenuItem>& out, int depth)
+{
+    for (;;) {
+        const WORD flags = in.next();
+        user::MenuItem item;
+        if (!(flags & mf_popup))
+            item.command = in.next();
+        // A "&" marks the access key; the screen shows the letter without it.
+        for (wchar_t c : in.string())
+            if (c != L'&')
+                item.text.push_back(c);
+        if (!in.ok())
+            return;
+        if (flags & mf_popup) {
+            if (depth > 0) { // pop-ups in pop-ups are not shown: read past them
+                std::vector<user::MenuItem> ignored;
+                read_items(in, ignored, depth + 1);
+            } else {
+                read_items(in, item.popup, depth + 1);
+            }
+        }
+        out.push_back(std::move(item));
+        if ((flags & mf_end) || !in.ok() || depth > 8)
+            return;
+    }
+}
+
+} // namespace
+
+std::optional<std::vector<user::MenuItem>> parse_menu(std::span<const unsigned char> bytes)
+{
+    Words in(bytes);
+    const WORD version = in.next();
+    const WORD header_size = in.next();
+    if (!in.ok() || version != 0 || header_size != 0)
+        return std::nullopt;
+    std::vector<user::MenuItem> items;
+    if (!in.at_end())
+        read_items(in, items, 0);
+    if (!in.ok())
+        return std::nullopt;
+    return items;
+}
+
+std::optional<BarData> parse_menubar(std::span<const unsigned char> bytes)
+{
+    Words in(bytes);
+    BarData bar;
+    bar.menu = in.next();
+    const WORD count = in.next();
+    if (!in.ok() || bytes.size() < 4 + size_t{count} * words_per_button * 2)
+        return std::nullopt;
+    for (WORD i = 0; i < count; ++i) {
+        BarButton b;
+        b.image = in.next();
+        b.command = in.next();
+        b.state = in.next();
+        b.style = in.next();
+        b.label = in.next();
+        in.next(); // reserved
+        const WORD submenu = in.next();
+        b.submenu = submenu == no_menu ? -1 : submenu;
+        bar.buttons.push_back(b);
+    }
+    return bar;
+}
+
+} // namespace wince::shell

@@ -1,0 +1,465 @@
+// Emulates modal dialogs: DialogBoxIndirectParamW and DialogBoxParamW build
+// a dialog from a classic template (its DS_SETFONT font, every control in
+// template order, geometry from dialog units), send WM_SETFONT and
+// WM_INITDIALOG (TRUE puts the focus on the first tab stop), and run a
+// modal loop, nested in any loop already running, until EndDialog; the
+// default dialog procedure hands messages to the program's DLGPROC.
+// IsDialogMessageW navigates as Windows does: Tab and Shift+Tab over the
+// WS_TABSTOP controls in template order, arrows and characters to the
+// control that wants them, Space to buttons, Return as IDOK and Escape as
+// IDCANCEL, and the soft keys F1 and F2 to the dialog's soft-key bar.
+// Leaves out modeless dialogs, DLGTEMPLATEEX, default push buttons, group
+// navigation with arrows and owner disabling.
+#include <algorithm>
+
+#include "controls.h"
+#include "crt/errors.h"
+#include "device/device.h"
+#include "device/eventlog.h"
+#include "dialog_template.h"
+#include "display.h"
+#include "fonts.h"
+#include "keys.h"
+#include "kernel/sync.h"
+#include "resources/image.h"
+#include "state.h"
+#include "view.h"
+#include "window.h"
+
+namespace wince::user {
+namespace {
+
+constexpr wchar_t dialog_class[] = L"#32770";
+
+std::shared_ptr<DialogData> dialog_of(HWND hwnd)
+{
+    auto held = sync::lock();
+    const Window* w = find_window(hwnd);
+    return w ? w->dialog : nullptr;
+}
+
+LRESULT CALLBACK DialogWindowProc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam)
+{
+    const auto data = dialog_of(hwnd);
+    if (data && data->proc) {
+        // A dialog procedure answers with a BOOL, whatever its declared type.
+        const BOOL handled = static_cast<BOOL>(data->proc(hwnd, msg, wparam, lparam));
+        if (msg == WM_INITDIALOG)
+            return handled;
+        if (handled)
+            return 0;
+    }
+    switch (msg) {
+    case WM_CLOSE:
+        // As the Cancel button would; the modal loop owns the dialog's end.
+        PostMessageW(hwnd, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+        return 0;
+    case WM_COMMAND:
+        return 0;
+    case WM_INITDIALOG:
+        return TRUE;
+    default:
+        return DefWindowProcW(hwnd, msg, wparam, lparam);
+    }
+}
+
+void register_dialog_class()
+{
+    WNDCLASSW wc{};
+    wc.lpfnWndProc = DialogWindowProc;
+    wc.lpszClassName = dialog_class;
+    register_system_class(wc);
+    register_control_classes();
+}
+
+// Where the template lies, when it is a resource of one of the modules: its
+// bytes end with the resource, and its ordinal names it in the log.
+struct TemplateSource {
+    std::span<const unsigned char> bytes;
+    int ordinal = -1;
+};
+
+TemplateSource locate_template(HINSTANCE instance, LPCDLGTEMPLATEW tmpl)
+{
+    const auto* start = reinterpret_cast<const unsigned char*>(tmpl);
+    if (resources::Module* module = resources::module_from_handle(instance)) {
+        for (const auto& r : module->resources) {
+            const unsigned char* data = module->image.data() + r.offset;
+            if (start >= data && start < data + r.size)
+                return {{start, static_cast<size_t>(data + r.size - start)}, r.id.name.empty() ? r.id.ordinal : -1};
+        }
+    }
+    // A template the program built in memory: as long as it says it is.
+    constexpr size_t most = 64 * 1024;
+    return {{start, most}, -1};
+}
+
+RECT dialog_units_to_pixels(SIZE base, short x, short y, short cx, short cy)
+{
+    const auto px = [&](int v) { return static_cast<LONG>(v * base.cx / 4); };
+    const auto py = [&](int v) { return static_cast<LONG>(v * base.cy / 8); };
+    return RECT{px(x), py(y), px(x + cx), py(y + cy)};
+}
+
+void set_rect(HWND hwnd, const RECT& rect)
+{
+    auto held = sync::lock();
+    if (Window* w = find_window(hwnd))
+        w->rect = rect;
+}
+
+HWND create_control(HWND dialog, const DialogItem& item, SIZE base, HINSTANCE instance)
+{
+    const RECT r = dialog_units_to_pixels(base, item.x, item.y, item.cx, item.cy);
+    LPCWSTR text = item.text_ordinal >= 0 ? MAKEINTRESOURCEW(item.text_ordinal) : item.text.c_str();
+    HWND control = CreateWindowExW(item.ex_style, item.class_name.c_str(), text, item.style | WS_CHILD, r.left, r.top,
+                                   r.right - r.left, r.bottom - r.top, dialog,
+                                   reinterpret_cast<HMENU>(static_cast<uintptr_t>(item.id)), instance, nullptr);
+    if (control)
+        set_rect(control, r);
+    return control;
+}
+
+bool takes_focus(const Window& w)
+{
+    return (w.style & WS_TABSTOP) && (w.style & WS_VISIBLE) && !(w.style & WS_DISABLED) && w.role == Role::plain;
+}
+
+// The next (or previous) tab stop after `from`, wrapping around.
+HWND next_tab_stop(HWND dialog, HWND from, bool backwards)
+{
+    auto held = sync::lock();
+    std::vector<HWND> stops;
+    for (HWND child : children_of(dialog))
+        if (const Window* w = find_window(child); w && takes_focus(*w))
+            stops.push_back(child);
+    if (stops.empty())
+        return nullptr;
+    auto at = std::find(stops.begin(), stops.end(), from);
+    if (at == stops.end())
+        return backwards ? stops.back() : stops.front();
+    if (backwards)
+        return at == stops.begin() ? stops.back() : *std::prev(at);
+    return std::next(at) == stops.end() ? stops.front() : *std::next(at);
+}
+
+HWND menubar_of(HWND dialog)
+{
+    auto held = sync::lock();
+    for (HWND child : children_of(dialog))
+        if (const Window* w = find_window(child); w && w->role == Role::menubar)
+            return child;
+    return nullptr;
+}
+
+bool belongs_to(HWND dialog, HWND hwnd)
+{
+    auto held = sync::lock();
+    for (const Window* w = find_window(hwnd); w != nullptr; w = find_window(w->parent)) {
+        if (w->hwnd == dialog)
+            return true;
+        if (w->top_level())
+            return false;
+    }
+    return false;
+}
+
+void post_command(HWND dialog, WORD id)
+{
+    PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), 0);
+}
+
+// The keys the dialog manager takes for itself; false hands the key on.
+bool dialog_key(HWND dialog, const MSG& msg, LRESULT code)
+{
+    const bool wants_all = (code & DLGC_WANTALLKEYS) != 0;
+    switch (msg.wParam) {
+    case VK_TAB:
+        if (code & DLGC_WANTTAB)
+            return false;
+        if (msg.message == WM_KEYDOWN)
+            if (HWND next = next_tab_stop(dialog, msg.hwnd, shift_pressed()))
+                SetFocus(next);
+        return true;
+    case VK_RETURN:
+        if (wants_all)
+            return false;
+        if (msg.message == WM_KEYDOWN)
+            post_command(dialog, IDOK);
+        return true;
+    case VK_ESCAPE:
+        if (wants_all)
+            return false;
+        if (msg.message == WM_KEYDOWN)
+            post_command(dialog, IDCANCEL);
+        return true;
+    case VK_F1:
+    case VK_F2:
+        if (msg.message == WM_KEYDOWN)
+            if (HWND bar = menubar_of(dialog))
+                PostMessageW(bar, WM_WINCE_SOFTKEY, msg.wParam == VK_F1 ? 0 : 1, 0);
+        return true;
+    default:
+        return false;
+    }
+}
+
+// Ends when EndDialog was called or the dialog is gone; a WM_QUIT ends the
+// loop and stays for the loop outside.
+void modal_loop(HWND dialog, const std::shared_ptr<DialogData>& data)
+{
+    MSG msg;
+    for (;;) {
+        {
+            auto held = sync::lock();
+            if (data->ended || find_window(dialog) == nullptr)
+                return;
+        }
+        const BOOL got = GetMessageW(&msg, nullptr, 0, 0);
+        if (got == 0) {
+            PostQuitMessage(static_cast<int>(msg.wParam));
+            return;
+        }
+        if (got == -1)
+            return;
+        if (!IsDialogMessageW(dialog, &msg)) {
+            TranslateMessage(&msg);
+            DispatchMessageW(&msg);
+        }
+    }
+}
+
+LOGFONTW template_font(const DialogTemplate& t)
+{
+    if (!t.has_font)
+        return fonts::system_font();
+    // The shell's dialog font names stand for the device's own face.
+    const bool shell = t.face == L"MS Shell Dlg" || t.face == L"MS Shell Dlg 2" || (t.style & DS_FIXEDSYS);
+    return fonts::point_font(t.point_size, shell ? std::wstring_view(L"Tahoma") : std::wstring_view(t.face));
+}
+
+HWND create_dialog(HINSTANCE instance, const DialogTemplate& t, HWND owner, const std::shared_ptr<DialogData>& data)
+{
+    const LOGFONTW font = template_font(t);
+    data->font = CreateFontIndirectW(&font);
+    data->base = fonts::dialog_base_units(font);
+    const RECT r = dialog_units_to_pixels(data->base, t.x, t.y, t.cx, t.cy);
+    HWND dialog = CreateWindowExW(t.ex_style, dialog_class, t.caption.c_str(), t.style & ~(WS_VISIBLE | WS_CHILD),
+                                  r.left, r.top, r.right - r.left, r.bottom - r.top, owner, nullptr, instance, nullptr);
+    if (dialog == nullptr)
+        return nullptr;
+    {
+        auto held = sync::lock();
+        Window* w = find_window(dialog);
+        w->role = Role::dialog;
+        w->dialog = data;
+        w->font = data->font;
+        const RECT client = display::layout().client;
+        w->rect = RECT{client.left + r.left, client.top + r.top, client.left + r.right, client.top + r.bottom};
+    }
+    if (t.has_font)
+        SendMessageW(dialog, WM_SETFONT, reinterpret_cast<WPARAM>(data->font), 0);
+    for (const DialogItem& item : t.items) {
+        HWND control = create_control(dialog, item, data->base, instance);
+        if (control == nullptr) {
+            DestroyWindow(dialog);
+            return nullptr;
+        }
+        SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(data->font), 0);
+    }
+    return dialog;
+}
+
+void initialise(HWND dialog, LPARAM param)
+{
+    HWND first = next_tab_stop(dialog, nullptr, false);
+    if (SendMessageW(dialog, WM_INITDIALOG, reinterpret_cast<WPARAM>(first), param) && first)
+        SetFocus(first);
+}
+
+} // namespace
+} // namespace wince::user
+
+using namespace wince;
+using namespace wince::user;
+
+INT_PTR WINAPI DialogBoxIndirectParamW(HINSTANCE hInstance, LPCDLGTEMPLATEW hDialogTemplate, HWND hWndParent,
+                                       DLGPROC lpDialogFunc, LPARAM dwInitParam)
+{
+    if (hDialogTemplate == nullptr)
+        return fail(ERROR_INVALID_PARAMETER, INT_PTR{-1});
+    if (device::inject_fault("DialogBoxIndirectParamW"))
+        return fail(ERROR_NOT_ENOUGH_MEMORY, INT_PTR{-1});
+    const TemplateSource source = locate_template(hInstance, hDialogTemplate);
+    const auto parsed = parse_dialog_template(source.bytes);
+    if (!parsed)
+        return fail(ERROR_INVALID_PARAMETER, INT_PTR{-1});
+    register_dialog_class();
+    auto data = std::make_shared<DialogData>();
+    data->proc = lpDialogFunc;
+    data->template_id = source.ordinal;
+    HWND dialog = create_dialog(hInstance, *parsed, hWndParent, data);
+    if (dialog == nullptr) {
+        DeleteObject(data->font);
+        return INT_PTR{-1};
+    }
+    initialise(dialog, dwInitParam);
+    bool ended;
+    {
+        auto held = sync::lock();
+        ended = data->ended;
+    }
+    if (!ended) {
+        // Shown complete: whoever reads the log's dialog.open finds it on the screen.
+        publish_views();
+        ShowWindow(dialog, SW_SHOW);
+    }
+    eventlog::write("dialog.open", {{"title", narrow(parsed->caption)}, {"template", data->template_id}});
+    if (!ended)
+        modal_loop(dialog, data);
+    INT_PTR result;
+    {
+        auto held = sync::lock();
+        result = data->ended ? data->result : 0;
+    }
+    if (IsWindow(dialog))
+        DestroyWindow(dialog);
+    DeleteObject(data->font);
+    eventlog::write("dialog.end", {{"result", static_cast<int64_t>(result)}});
+    return result;
+}
+
+INT_PTR WINAPI DialogBoxParamW(HINSTANCE hInstance, LPCWSTR lpTemplateName, HWND hWndParent, DLGPROC lpDialogFunc,
+                               LPARAM dwInitParam)
+{
+    HRSRC found = FindResourceW(hInstance, lpTemplateName, RT_DIALOG);
+    HGLOBAL loaded = found ? LoadResource(hInstance, found) : nullptr;
+    if (loaded == nullptr)
+        return INT_PTR{-1};
+    return DialogBoxIndirectParamW(hInstance, static_cast<LPCDLGTEMPLATEW>(loaded), hWndParent, lpDialogFunc,
+                                   dwInitParam);
+}
+
+BOOL WINAPI EndDialog(HWND hDlg, INT_PTR nResult)
+{
+    HWND dialog;
+    {
+        auto held = sync::lock();
+        dialog = top_level_of(hDlg);
+        const Window* w = find_window(dialog);
+        if (w == nullptr || !w->dialog)
+            return fail(ERROR_WINDOW_NOT_DIALOG, FALSE);
+        w->dialog->ended = true;
+        w->dialog->result = nResult;
+        sync::wake_all();
+    }
+    // Hidden at once, as on Windows; the loop destroys it when it regains control.
+    ShowWindow(dialog, SW_HIDE);
+    PostMessageW(dialog, WM_NULL, 0, 0);
+    return TRUE;
+}
+
+HWND WINAPI GetDlgItem(HWND hDlg, int nIDDlgItem)
+{
+    auto held = sync::lock();
+    if (find_window(hDlg) == nullptr)
+        return fail(ERROR_INVALID_WINDOW_HANDLE, HWND{nullptr});
+    for (HWND child : children_of(hDlg)) {
+        const Window* w = find_window(child);
+        if (w->role == Role::plain && static_cast<WORD>(reinterpret_cast<uintptr_t>(w->menu)) ==
+                                          static_cast<WORD>(nIDDlgItem))
+            return child;
+    }
+    return fail(ERROR_CONTROL_ID_NOT_FOUND, HWND{nullptr});
+}
+
+int WINAPI GetDlgCtrlID(HWND hWnd)
+{
+    auto held = sync::lock();
+    const Window* w = find_window(hWnd);
+    if (w == nullptr || w->top_level())
+        return fail(ERROR_INVALID_WINDOW_HANDLE, 0);
+    return static_cast<int>(reinterpret_cast<uintptr_t>(w->menu));
+}
+
+LRESULT WINAPI SendDlgItemMessageW(HWND hDlg, int nIDDlgItem, UINT Msg, WPARAM wParam, LPARAM lParam)
+{
+    HWND control = GetDlgItem(hDlg, nIDDlgItem);
+    if (control == nullptr)
+        return 0;
+    return SendMessageW(control, Msg, wParam, lParam);
+}
+
+BOOL WINAPI IsDialogMessageW(HWND hDlg, LPMSG lpMsg)
+{
+    if (lpMsg == nullptr || hDlg == nullptr || !belongs_to(hDlg, lpMsg->hwnd))
+        return FALSE;
+    const UINT m = lpMsg->message;
+    if (m == WM_KEYDOWN || m == WM_KEYUP || m == WM_CHAR) {
+        const LRESULT code = SendMessageW(lpMsg->hwnd, WM_GETDLGCODE, lpMsg->wParam, reinterpret_cast<LPARAM>(lpMsg));
+        const bool own = m == WM_CHAR ? (lpMsg->wParam == L'\t' || lpMsg->wParam == L'\r' || lpMsg->wParam == 0x1B) &&
+                                            !(code & DLGC_WANTALLKEYS)
+                                      : dialog_key(hDlg, *lpMsg, code);
+        if (own)
+            return TRUE;
+    }
+    TranslateMessage(lpMsg);
+    DispatchMessageW(lpMsg);
+    return TRUE;
+}
+
+HWND WINAPI SetFocus(HWND hWnd)
+{
+    HWND top;
+    HWND previous;
+    {
+        auto held = sync::lock();
+        const Window* w = find_window(hWnd);
+        if (w == nullptr || w->thread != current_tid())
+            return fail(ERROR_INVALID_WINDOW_HANDLE, HWND{nullptr});
+        top = top_level_of(hWnd);
+        previous = find_window(top)->focus;
+        if (previous && find_window(previous) == nullptr)
+            previous = nullptr;
+        mark_views_dirty();
+    }
+    if (previous == hWnd)
+        return previous;
+    if (previous)
+        SendMessageW(previous, WM_KILLFOCUS, reinterpret_cast<WPARAM>(hWnd), 0);
+    set_focus_control(top, hWnd);
+    SendMessageW(hWnd, WM_SETFOCUS, reinterpret_cast<WPARAM>(previous), 0);
+    return previous;
+}
+
+HWND WINAPI GetFocus(void)
+{
+    auto held = sync::lock();
+    const Window* active = nullptr;
+    for (const auto& [hwnd, w] : state().windows)
+        if (w.top_level() && w.visible && w.thread == current_tid() && (!active || w.raised > active->raised))
+            active = &w;
+    return active ? active->focus : nullptr;
+}
+
+HWND WINAPI GetParent(HWND hWnd)
+{
+    auto held = sync::lock();
+    const Window* w = find_window(hWnd);
+    if (w == nullptr)
+        return fail(ERROR_INVALID_WINDOW_HANDLE, HWND{nullptr});
+    return w->parent;
+}
+
+BOOL WINAPI SetWindowTextW(HWND hWnd, LPCWSTR lpString)
+{
+    return SendMessageW(hWnd, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(lpString)) ? TRUE : FALSE;
+}
+
+int WINAPI GetWindowTextW(HWND hWnd, LPWSTR lpString, int nMaxCount)
+{
+    if (lpString == nullptr || nMaxCount <= 0)
+        return 0;
+    return static_cast<int>(SendMessageW(hWnd, WM_GETTEXT, static_cast<WPARAM>(nMaxCount),
+                                         reinterpret_cast<LPARAM>(lpString)));
+}

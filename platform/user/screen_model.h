@@ -1,0 +1,116 @@
+// The device's screen as a model that other processes read: what the phone
+// shows right now, in device pixels, composed from the top-level windows
+// that each process publishes (run/windows/<pid>.json, rewritten atomically
+// on every change of its windows, controls, menus and message boxes).
+//
+// The screen shows its foreground window (the topmost visible top-level
+// window): a title bar (with an "ok" button when the window asked for one),
+// the window's controls between the title bar and the soft-key bar, the soft
+// keys, and on top an open menu or a message box.  When the foreground is a
+// menu or a message box, the window beneath it is the base of the picture.
+// With no visible window the screen is dark.
+//
+// Readers that redraw on change watch watch_dir() with inotify
+// (IN_CLOSE_WRITE, IN_MOVED_TO, IN_DELETE) and call current() again.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+namespace wince::screen {
+
+struct Rect {
+    int x = 0;
+    int y = 0;
+    int width = 0;
+    int height = 0;
+    bool operator==(const Rect&) const = default;
+};
+
+// An icon's pixels, decoded from the program's own icon resource: rows top
+// to bottom, 4 bytes per pixel in the order R, G, B, A (A 0 transparent).
+struct Icon {
+    int resource = 0;   // the icon group's ordinal (SS_ICON's resource id)
+    std::string module; // device path of the program that carries it
+    int width = 0;
+    int height = 0;
+    std::vector<unsigned char> rgba;
+    bool operator==(const Icon&) const = default;
+};
+
+struct Control {
+    int id = -1;            // the control id; -1 for IDC_STATIC (0xFFFF)
+    std::string kind;       // "BUTTON", "STATIC" or "COMBOBOX"
+    std::string text;       // a combo box: the text of its edit part
+    Rect rect;              // on the screen; a combo box without its list
+    bool focused = false;
+    bool bold = false;
+    int font_height = 0;    // character height in pixels
+    std::string face;       // the font's face name
+    std::string align;      // "left" or "center"
+    std::optional<bool> checked;     // check boxes
+    std::vector<std::string> items;  // combo boxes
+    int selection = -1;              // combo boxes: -1 when none
+    bool dropped = false;            // combo box with its list open
+    std::optional<Icon> icon;        // SS_ICON
+    bool operator==(const Control&) const = default;
+};
+
+struct SoftKey {
+    std::string label;
+    bool popup = false; // opens a menu
+    Rect rect;
+    bool operator==(const SoftKey&) const = default;
+};
+
+struct Menu {
+    std::vector<std::string> items;
+    int highlighted = 0;
+    Rect rect;
+    bool operator==(const Menu&) const = default;
+};
+
+struct MessageBoxView {
+    std::string text;
+    std::string caption;
+    uint32_t type = 0; // MB_ flags as the program passed them
+    Rect rect;
+    bool operator==(const MessageBoxView&) const = default;
+};
+
+struct Screen {
+    int width = 240;  // device pixels
+    int height = 320;
+    int dpi = 96;
+    bool dark = true; // no visible window: nothing below is set
+    std::string title;
+    uint32_t pid = 0;
+    uint64_t hwnd = 0; // the base window (a dialog under its message box)
+    bool ok_button = false;
+    Rect title_bar;
+    Rect ok;          // the "ok" button inside the title bar, when shown
+    Rect client;      // between title bar and soft-key bar
+    Rect softkey_bar;
+    std::vector<Control> controls; // in template (tab) order
+    std::vector<SoftKey> softkeys; // left to right
+    std::optional<Menu> menu;
+    std::optional<MessageBoxView> messagebox;
+    bool operator==(const Screen&) const = default;
+};
+
+nlohmann::json to_json(const Screen& screen);
+// Fields missing or of the wrong type keep their defaults.
+Screen from_json(const nlohmann::json& j);
+
+// The screen of the current device as it is now.
+Screen current();
+
+// The folder whose changes mean the screen may have changed.
+std::filesystem::path watch_dir();
+
+} // namespace wince::screen

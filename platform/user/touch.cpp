@@ -1,0 +1,136 @@
+// The stylus (touch.h): a tap on the title bar's "ok" is the IDOK command,
+// on a soft key the menu bar's own handling, on a menu item its choice, on
+// a control a button press and release at its middle, and on an item of a
+// combo box's list the tap that opens the list followed by the one on the
+// item.  Everything is posted to the window's thread, behind what waits.
+// Leaves out drags, double taps and tap-and-hold.
+#include "touch.h"
+
+#include "device/channel.h"
+#include "device/eventlog.h"
+#include "kernel/sync.h"
+#include "queue.h"
+#include "state.h"
+
+namespace wince::user::touch {
+namespace {
+
+HWND control_of(HWND window, uint32_t id, Role role)
+{
+    for (HWND child : children_of(window)) {
+        const Window* w = find_window(child);
+        if (w->role != role)
+            continue;
+        if (role != Role::plain || static_cast<WORD>(reinterpret_cast<uintptr_t>(w->menu)) == id)
+            return child;
+    }
+    return nullptr;
+}
+
+void press_and_release(HWND control, const RECT& r)
+{
+    const LPARAM middle = MAKELPARAM((r.right - r.left) / 2, (r.bottom - r.top) / 2);
+    deliver_window_message(control, WM_LBUTTONDOWN, MK_LBUTTON, middle);
+    deliver_window_message(control, WM_LBUTTONUP, 0, middle);
+}
+
+std::string describe(const Tap& tap)
+{
+    switch (tap.target) {
+    case Target::ok:
+        return "ok";
+    case Target::softkey:
+        return tap.index == 0 ? "softkey left" : "softkey right";
+    case Target::menu_item:
+        return "menu " + std::to_string(tap.index);
+    case Target::control:
+        return "control " + std::to_string(tap.id);
+    case Target::list_item:
+        return "control " + std::to_string(tap.id) + " item " + std::to_string(tap.index);
+    }
+    return {};
+}
+
+bool act(const Tap& tap)
+{
+    const HWND window = hwnd_from_value(tap.window);
+    HWND target = nullptr;
+    RECT rect{};
+    bool dropped = false;
+    {
+        auto held = sync::lock();
+        const Window* w = find_window(window);
+        if (w == nullptr || !w->top_level() || w->destroying)
+            return false;
+        switch (tap.target) {
+        case Target::ok:
+        case Target::menu_item:
+            target = window;
+            break;
+        case Target::softkey:
+            target = control_of(window, 0, Role::menubar);
+            break;
+        case Target::control:
+        case Target::list_item:
+            target = control_of(window, tap.id, Role::plain);
+            break;
+        }
+        if (target == nullptr)
+            return false;
+        rect = find_window(target)->rect;
+        dropped = find_window(target)->control.dropped;
+    }
+    switch (tap.target) {
+    case Target::ok:
+        return deliver_window_message(target, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+    case Target::softkey:
+        return deliver_window_message(target, WM_WINCE_SOFTKEY, tap.index, 0);
+    case Target::menu_item:
+        return deliver_window_message(target, WM_WINCE_PICK, tap.index, 0);
+    case Target::control:
+        press_and_release(target, rect);
+        return true;
+    case Target::list_item:
+        if (!dropped)
+            press_and_release(target, rect);
+        return deliver_window_message(target, WM_WINCE_PICK, tap.index, 0);
+    }
+    return false;
+}
+
+void register_channel_handler()
+{
+    using channel::Type;
+    channel::on("tap",
+                {{"target", Type::u32}, {"window", Type::u64}, {"id", Type::u32}, {"index", Type::u32}},
+                [](const nlohmann::json& m) {
+                    const auto target = m["target"].get<uint32_t>();
+                    if (target > static_cast<uint32_t>(Target::list_item))
+                        return;
+                    deliver(Tap{static_cast<Target>(target), m["window"].get<uint64_t>(), m["id"].get<uint32_t>(),
+                                m["index"].get<uint32_t>()});
+                });
+}
+
+[[maybe_unused]] const bool handler_at_start = (register_channel_handler(), true);
+
+} // namespace
+
+bool deliver(const Tap& tap)
+{
+    if (!act(tap))
+        return false;
+    eventlog::write("tap", {{"target", describe(tap)}});
+    return true;
+}
+
+nlohmann::json to_message(const Tap& tap)
+{
+    return {{"kind", "tap"},
+            {"target", static_cast<uint32_t>(tap.target)},
+            {"window", tap.window},
+            {"id", tap.id},
+            {"index", tap.index}};
+}
+
+} // namespace wince::user::touch
