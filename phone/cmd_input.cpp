@@ -68,7 +68,8 @@ void run_keys(const std::vector<std::string>& names)
         auto key = wince::user::parse_key(name);
         if (!key)
             throw Failure("unknown key '" + name +
-                          "': use F1 F2 RETURN ESCAPE TAB UP DOWN LEFT RIGHT SPACE BACK or a single character");
+                          "': use F1 F2 RETURN ESCAPE TAB UP DOWN LEFT RIGHT SPACE BACK (also as SHIFT+KEY) or a "
+                          "single character");
         keys.push_back(*key);
     }
     for (const auto& key : keys) {

@@ -36,6 +36,7 @@
 #include "drivers/power_state.h"
 #include "kernel/process_table.h"
 #include "screen_text.h"
+#include "user/screen_model.h"
 #include "settings_view.h"
 #include "story.h"
 #include "tapi/names.h"
@@ -52,7 +53,7 @@ using nlohmann::json;
 
 constexpr int kMinWidth = 80;
 constexpr int kMinHeight = 24;
-constexpr int kScreenWidth = 30; // the phone's screen panel, frame included
+constexpr int kScreenWidth = 44; // the phone's screen as screen_text frames it
 constexpr size_t kTailKept = 200;
 constexpr const char* kSettingsProgram = "\\Program Files\\CallTicker\\CallTickerCfg.exe";
 
@@ -136,9 +137,23 @@ struct Snapshot {
     std::vector<radio::Call> calls;
     std::vector<CallRecord> history;
     std::vector<SettingView> settings;
-    std::vector<std::string> screen;
-    std::vector<std::string> softkeys;
+    std::vector<std::string> screen; // framed, without its blank rows
 };
+
+// The screen as `phone screen` shows it, with the rows between controls
+// left out so that a whole dialog fits beside the status.
+std::vector<std::string> screen_lines()
+{
+    const std::string text = screen_text(wince::screen::current());
+    std::vector<std::string> lines;
+    size_t start = 0;
+    for (size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1) {
+        const std::string line = text.substr(start, end - start);
+        if (line.find_first_not_of(" |") != std::string::npos)
+            lines.push_back(line);
+    }
+    return lines;
+}
 
 Snapshot gather(const LogFollower& log)
 {
@@ -150,9 +165,7 @@ Snapshot gather(const LogFollower& log)
     s.calls = radio::calls();
     s.history = call_history(log.events());
     s.settings = read_settings();
-    const ScreenText screen = screen_text(kScreenWidth - 2);
-    s.screen = screen.lines;
-    s.softkeys = screen.softkeys;
+    s.screen = screen_lines();
     return s;
 }
 
@@ -215,32 +228,12 @@ private:
 
     void screen_panel(const Snapshot& s, int top, int height)
     {
-        const int inner = kScreenWidth - 2;
-        mvaddch(top, 0, ACS_ULCORNER);
-        mvhline(top, 1, ACS_HLINE, inner);
-        mvaddch(top, kScreenWidth - 1, ACS_URCORNER);
-        for (int y = top + 1; y < top + height - 1; ++y) {
-            mvaddch(y, 0, ACS_VLINE);
-            mvaddch(y, kScreenWidth - 1, ACS_VLINE);
-        }
-        mvaddch(top + height - 1, 0, ACS_LLCORNER);
-        mvhline(top + height - 1, 1, ACS_HLINE, inner);
-        mvaddch(top + height - 1, kScreenWidth - 1, ACS_LRCORNER);
         if (s.dark) {
-            put(top + height / 2, 1, centred("(screen dark)", inner), inner, A_DIM);
+            put(top + height / 2, 0, centred("(backlight off: screen dark)", kScreenWidth), kScreenWidth, A_DIM);
             return;
         }
-        const int rows = height - 3;
-        for (int i = 0; i < rows && i < static_cast<int>(s.screen.size()); ++i)
-            put(top + 1 + i, 1, s.screen[i], inner, i == 0 ? A_REVERSE : A_NORMAL);
-        std::string keys;
-        if (s.softkeys.size() > 0)
-            keys = "F1 " + s.softkeys[0];
-        if (s.softkeys.size() > 1) {
-            const std::string right = s.softkeys[1] + " F2";
-            keys += std::string(std::max<int>(1, inner - static_cast<int>(keys.size() + right.size())), ' ') + right;
-        }
-        put(top + height - 2, 1, keys, inner, A_REVERSE);
+        for (int i = 0; i < height && i < static_cast<int>(s.screen.size()); ++i)
+            put(top + i, 0, s.screen[i], kScreenWidth);
     }
 
     void status_panel(const Snapshot& s, int top, int left, int width, int height)

@@ -43,7 +43,8 @@ void add_process_commands(CLI::App& app); // run, ps
 void add_call_commands(CLI::App& app);    // call ..., line-event
 void add_status_commands(CLI::App& app);  // status
 void add_input_commands(CLI::App& app);   // post, key
-void add_timeline_commands(CLI::App& app); // timeline
+void add_picture_commands(CLI::App& app);  // timeline, screenshot
 void add_view_commands(CLI::App& app);     // view
+void add_screen_commands(CLI::App& app);  // screen, ui, tap, select
 
 } // namespace phone

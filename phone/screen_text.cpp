@@ -1,23 +1,254 @@
-// The screen as text from the device's window registry: the foreground
-// window's title; what a dialog shows comes with the dialogs' screen model.
+// Lays the screen model out on a character grid: device pixels scale to a
+// grid of 40 columns and rows of one text line of the dialog font, so the
+// picture keeps the device's proportions at any dpi.
 #include "screen_text.h"
 
-#include "user/toplevel.h"
+#include <algorithm>
+#include <vector>
 
 namespace phone {
+namespace {
 
-ScreenText screen_text(int width)
-{
-    ScreenText screen;
-    const auto window = wince::user::toplevel::foreground();
-    if (!window) {
-        screen.lines = {"", "", "  no program on screen"};
-        return screen;
+namespace screen = wince::screen;
+
+constexpr int columns = 40;
+
+class Grid {
+public:
+    Grid(int rows, int cols)
+        : rows_(rows), cols_(cols),
+          cells_(static_cast<size_t>(rows), std::vector<std::string>(static_cast<size_t>(cols), " ")),
+          marks_(static_cast<size_t>(rows), ' ')
+    {
     }
-    std::string title = window->title;
-    title.resize(static_cast<size_t>(std::max(0, width - 3)), ' ');
-    screen.lines = {title + " ok"};
-    return screen;
+
+    // Writes `text` from (row, col), cut at the right edge (or at `limit` columns).
+    void put(int row, int col, const std::string& text, int limit = -1)
+    {
+        if (row < 0 || row >= rows_)
+            return;
+        const int end = limit < 0 ? cols_ : std::min(cols_, col + limit);
+        int c = col;
+        for (size_t i = 0; i < text.size() && c < end; ++c) {
+            // One column per character, UTF-8 sequences kept whole.
+            size_t len = 1;
+            const auto lead = static_cast<unsigned char>(text[i]);
+            if (lead >= 0xF0)
+                len = 4;
+            else if (lead >= 0xE0)
+                len = 3;
+            else if (lead >= 0xC0)
+                len = 2;
+            if (c >= 0)
+                set(row, c, text.substr(i, len));
+            i += len;
+        }
+    }
+
+    void mark(int row) { if (row >= 0 && row < rows_) marks_[static_cast<size_t>(row)] = '>'; }
+
+    void box(int top, int left, int height, int width)
+    {
+        for (int r = top; r < top + height; ++r)
+            put(r, left, std::string(static_cast<size_t>(width), ' '));
+        put(top, left, "+" + std::string(static_cast<size_t>(std::max(0, width - 2)), '-') + "+");
+        put(top + height - 1, left, "+" + std::string(static_cast<size_t>(std::max(0, width - 2)), '-') + "+");
+        for (int r = top + 1; r < top + height - 1; ++r) {
+            put(r, left, "|");
+            put(r, left + width - 1, "|");
+        }
+    }
+
+    std::string row(int r) const
+    {
+        std::string out;
+        for (const auto& cell : cells_[static_cast<size_t>(r)])
+            out += cell;
+        return out;
+    }
+    char marker(int r) const { return marks_[static_cast<size_t>(r)]; }
+    int rows() const { return rows_; }
+
+private:
+    void set(int row, int col, const std::string& glyph)
+    {
+        cells_[static_cast<size_t>(row)][static_cast<size_t>(col)] = glyph;
+    }
+
+    int rows_;
+    int cols_;
+    // Each cell holds one character, possibly several bytes long.
+    std::vector<std::vector<std::string>> cells_;
+    std::vector<char> marks_;
+};
+
+struct Scale {
+    int width;   // device pixels of the window area
+    int height;
+    int top;     // device pixel row where the grid starts
+    int rows;
+
+    int col(int x) const { return x * columns / std::max(1, width); }
+    int cols(int w) const { return std::max(1, (w * columns + width / 2) / std::max(1, width)); }
+    int row(int y) const { return (y - top) * rows / std::max(1, height); }
+};
+
+std::string styled(const screen::Control& c)
+{
+    return c.bold ? "*" + c.text + "*" : c.text;
+}
+
+void draw_control(Grid& grid, const Scale& s, const screen::Control& c)
+{
+    const int row = s.row(c.rect.y + c.rect.height / 2);
+    const int col = s.col(c.rect.x);
+    const int width = s.cols(c.rect.width);
+    if (c.focused)
+        grid.mark(row);
+    if (c.kind == "BUTTON") {
+        const std::string box = c.checked ? (*c.checked ? "[x] " : "[ ] ") : "";
+        grid.put(row, col, c.checked ? box + styled(c) : "[" + styled(c) + "]", width);
+    } else if (c.kind == "COMBOBOX") {
+        const int inner = std::max(1, width - 3);
+        std::string shown = c.text.substr(0, static_cast<size_t>(inner));
+        grid.put(row, col, "[" + shown);
+        grid.put(row, col + width - 2, "v]");
+        if (c.dropped) {
+            grid.box(row + 1, col, static_cast<int>(c.items.size()) + 2, width);
+            for (size_t i = 0; i < c.items.size(); ++i)
+                grid.put(row + 2 + static_cast<int>(i), col + 1,
+                         (static_cast<int>(i) == c.selection ? "*" : " ") + c.items[i], width - 2);
+        }
+    } else if (c.icon) {
+        const std::string icon = "[icon " + std::to_string(c.icon->resource) + "]";
+        grid.put(row, col + std::max(0, (width - static_cast<int>(icon.size())) / 2), icon);
+    } else {
+        const std::string text = styled(c);
+        const int length = static_cast<int>(text.size());
+        const int start = c.align == "center" ? col + std::max(0, (width - length) / 2) : col;
+        grid.put(row, start, text, width);
+    }
+}
+
+void draw_menu(Grid& grid, const Scale& s, const screen::Menu& menu)
+{
+    size_t widest = 4;
+    for (const auto& item : menu.items)
+        widest = std::max(widest, item.size());
+    const int width = static_cast<int>(widest) + 3;
+    const int height = static_cast<int>(menu.items.size()) + 2;
+    const int left = s.col(menu.rect.x) + width > columns ? columns - width : s.col(menu.rect.x);
+    const int top = grid.rows() - height;
+    grid.box(top, left, height, width);
+    for (size_t i = 0; i < menu.items.size(); ++i)
+        grid.put(top + 1 + static_cast<int>(i), left + 1,
+                 (static_cast<int>(i) == menu.highlighted ? ">" : " ") + menu.items[i]);
+}
+
+std::vector<std::string> wrap(const std::string& text, size_t width)
+{
+    std::vector<std::string> lines;
+    std::string line;
+    size_t at = 0;
+    while (at < text.size()) {
+        const size_t space = text.find(' ', at);
+        const std::string word = text.substr(at, space == std::string::npos ? std::string::npos : space - at);
+        at = space == std::string::npos ? text.size() : space + 1;
+        if (!line.empty() && line.size() + 1 + word.size() > width) {
+            lines.push_back(line);
+            line.clear();
+        }
+        line += (line.empty() ? "" : " ") + word;
+        while (line.size() > width) {
+            lines.push_back(line.substr(0, width));
+            line.erase(0, width);
+        }
+    }
+    if (!line.empty())
+        lines.push_back(line);
+    return lines;
+}
+
+std::string icon_mark(uint32_t type)
+{
+    switch (type & 0xF0) {
+    case 0x10:
+        return "(X) ";
+    case 0x20:
+        return "(?) ";
+    case 0x30:
+        return "(!) ";
+    case 0x40:
+        return "(i) ";
+    default:
+        return "";
+    }
+}
+
+void draw_messagebox(Grid& grid, const screen::MessageBoxView& box)
+{
+    const std::string icon = icon_mark(box.type);
+    const auto lines = wrap(box.text, static_cast<size_t>(columns - 4 - static_cast<int>(icon.size())));
+    const int height = static_cast<int>(lines.size()) + 2;
+    const int top = std::max(0, (grid.rows() - height) / 2);
+    grid.box(top, 0, height, columns);
+    for (size_t i = 0; i < lines.size(); ++i)
+        grid.put(top + 1 + static_cast<int>(i), 2, (i == 0 ? icon : std::string(icon.size(), ' ')) + lines[i]);
+}
+
+std::string framed(const std::string& inner, char marker = ' ') { return std::string("|") + marker + inner + " |\n"; }
+
+std::string padded(std::string text, int width)
+{
+    int length = 0;
+    for (unsigned char c : text)
+        length += (c & 0xC0) != 0x80;
+    if (length < width)
+        text += std::string(static_cast<size_t>(width - length), ' ');
+    return text;
+}
+
+} // namespace
+
+std::string screen_text(const screen::Screen& s)
+{
+    if (s.dark)
+        return "The screen is dark: no window is shown.\n";
+    const std::string rule = "+" + std::string(columns + 2, '-') + "+\n";
+    std::string out = rule;
+    const std::string ok = s.ok_button ? "[ok]" : "";
+    std::string title = s.title.substr(0, static_cast<size_t>(columns - 1 - static_cast<int>(ok.size())));
+    out += framed(padded(title, columns - static_cast<int>(ok.size())) + ok);
+    out += rule;
+
+    // One grid row per line of the dialog font: 13 pixels at 96 dpi.
+    const int area_top = s.client.height > 0 ? s.client.y : s.title_bar.y + s.title_bar.height;
+    const int area_height = s.client.height > 0 ? s.client.height : s.height - area_top;
+    const int line = std::max(1, 13 * s.dpi / 96);
+    const int rows = std::max(4, area_height / line);
+    Grid grid(rows, columns);
+    const Scale scale{s.width, area_height, area_top, rows};
+    for (const auto& c : s.controls)
+        draw_control(grid, scale, c);
+    if (s.menu)
+        draw_menu(grid, scale, *s.menu);
+    if (s.messagebox)
+        draw_messagebox(grid, *s.messagebox);
+    for (int r = 0; r < grid.rows(); ++r)
+        out += framed(grid.row(r), grid.marker(r));
+
+    out += rule;
+    std::string keys;
+    const int half = columns / 2;
+    for (size_t i = 0; i < 2; ++i) {
+        std::string label = i < s.softkeys.size() ? s.softkeys[i].label : "";
+        if (i < s.softkeys.size() && s.softkeys[i].popup)
+            label += " ^";
+        keys += i == 0 ? padded(label, half) : padded(std::string(static_cast<size_t>(std::max(0, half - 1 - static_cast<int>(label.size()))), ' ') + label, half);
+    }
+    out += framed(keys);
+    out += rule;
+    return out;
 }
 
 } // namespace phone

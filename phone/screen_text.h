@@ -1,17 +1,18 @@
-// The phone's screen as lines of text, for the terminal view.
+// The device's screen as text: a character grid laid out like the pixels,
+// for `phone screen` and whoever else wants the screen in a terminal.
 #pragma once
 
 #include <string>
-#include <vector>
+
+#include "user/screen_model.h"
 
 namespace phone {
 
-struct ScreenText {
-    std::vector<std::string> lines; // the title bar first
-    std::vector<std::string> softkeys;
-};
-
-// The foreground window as it would read on the device, `width` columns wide.
-ScreenText screen_text(int width);
+// The screen framed, 40 columns wide: title bar (with "[ok]"), each control
+// at its place (check boxes "[x]"/"[ ]", combo boxes with their item and a
+// "v" drop arrow, bold text between asterisks, a ">" in the left margin on
+// the focused control's row), an open menu or message box on top and the
+// soft keys at the bottom.  A dark screen is one line saying so.
+std::string screen_text(const wince::screen::Screen& screen);
 
 } // namespace phone

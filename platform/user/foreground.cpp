@@ -38,17 +38,20 @@ bool raise_local(HWND hwnd, bool owned)
     return true;
 }
 
-void register_channel_handler()
+} // namespace
+
+void listen_for_foreground()
 {
-    using channel::Type;
-    channel::on("foreground", {{"hwnd", Type::u64}, {"owned", Type::boolean}}, [](const nlohmann::json& m) {
-        raise_local(hwnd_from_value(m["hwnd"].get<uint64_t>()), m["owned"].get<bool>());
-    });
+    static const bool registered = [] {
+        using channel::Type;
+        channel::on("foreground", {{"hwnd", Type::u64}, {"owned", Type::boolean}}, [](const nlohmann::json& m) {
+            raise_local(hwnd_from_value(m["hwnd"].get<uint64_t>()), m["owned"].get<bool>());
+        });
+        return true;
+    }();
+    (void)registered;
 }
 
-[[maybe_unused]] const bool handler_at_start = (register_channel_handler(), true);
-
-} // namespace
 } // namespace wince::user
 
 using namespace wince;

@@ -114,23 +114,24 @@ std::optional<Key> parse_key(std::string_view name)
 
 bool deliver_key(HWND window, const Key& key)
 {
-    const HWND target = focus_control(window);
-    if (target == nullptr)
-        return false;
+    HWND target;
     {
         auto held = sync::lock();
-        const Window* w = find_window(target);
-        if (w == nullptr || w->destroying)
+        const Window* w = find_window(window);
+        if (w == nullptr || w->destroying || !w->top_level())
             return false;
+        // Where the key would go now; a key still queued before it may move the focus.
+        target = focus_control_locked(window);
         Queue& queue = state().queues[w->thread];
         if (key.character != 0)
             queue.typed.emplace_back(key.vk, key.character);
+        const auto post = [&](UINT msg, UINT vk, LPARAM lparam) { post_locked(queue, window, msg, vk, lparam, true); };
         if (key.shift)
-            post_locked(queue, target, WM_KEYDOWN, VK_SHIFT, 1);
-        post_locked(queue, target, WM_KEYDOWN, key.vk, 1);
-        post_locked(queue, target, WM_KEYUP, key.vk, static_cast<LPARAM>(0xC0000001u));
+            post(WM_KEYDOWN, VK_SHIFT, 1);
+        post(WM_KEYDOWN, key.vk, 1);
+        post(WM_KEYUP, key.vk, static_cast<LPARAM>(0xC0000001u));
         if (key.shift)
-            post_locked(queue, target, WM_KEYUP, VK_SHIFT, static_cast<LPARAM>(0xC0000001u));
+            post(WM_KEYUP, VK_SHIFT, static_cast<LPARAM>(0xC0000001u));
     }
     eventlog::write("key", {{"key", key.name}, {"target", hwnd_value(target)}});
     return true;

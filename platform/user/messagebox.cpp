@@ -124,7 +124,7 @@ nlohmann::json box_view(const std::wstring& text, const std::wstring& caption, U
     view.ok_button = (type & MB_TYPEMASK) == MB_OK || (type & MB_TYPEMASK) == MB_OKCANCEL;
     view.title_bar = to_rect(layout.title_bar);
     view.ok = view.ok_button ? to_rect(layout.ok) : screen::Rect{};
-    view.messagebox = screen::MessageBoxView{narrow(text), narrow(caption), type, {margin, top, width, height}};
+    view.messagebox = screen::MessageBoxView{0, 0, narrow(text), narrow(caption), type, {margin, top, width, height}};
     nlohmann::json j = screen::to_json(view);
     for (const char* key : {"width", "height", "dpi", "dark", "title", "pid", "hwnd"})
         j.erase(key);

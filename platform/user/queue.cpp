@@ -126,9 +126,10 @@ enum class Taken { nothing, message, quit };
 Taken take_message(Queue& queue, const Filter& filter, MSG& out, bool remove)
 {
     for (auto it = queue.posted.begin(); it != queue.posted.end(); ++it) {
-        if (!filter.accepts(it->hwnd, it->message))
+        const HWND target = it->to_focus ? focus_control_locked(it->hwnd) : it->hwnd;
+        if (!filter.accepts(target, it->message))
             continue;
-        out = MSG{it->hwnd, it->message, it->wparam, it->lparam, it->time, POINT{0, 0}};
+        out = MSG{target, it->message, it->wparam, it->lparam, it->time, POINT{0, 0}};
         if (remove) {
             if ((out.message == WM_KEYDOWN || out.message == WM_KEYUP) && out.wParam == VK_SHIFT)
                 queue.shift = out.message == WM_KEYDOWN;
@@ -296,9 +297,9 @@ Queue& own_queue()
     return queue;
 }
 
-void post_locked(Queue& queue, HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam)
+void post_locked(Queue& queue, HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam, bool to_focus)
 {
-    queue.posted.push_back(PostedMessage{hwnd, message, wparam, lparam, message_time()});
+    queue.posted.push_back(PostedMessage{hwnd, message, wparam, lparam, message_time(), to_focus});
     sync::wake_all();
 }
 

@@ -167,9 +167,9 @@ nlohmann::json to_json(const Screen& s)
     for (const SoftKey& k : s.softkeys)
         j["softkeys"].push_back({{"label", k.label}, {"popup", k.popup}, {"rect", rect_json(k.rect)}});
     if (s.menu)
-        j["menu"] = {{"items", s.menu->items}, {"highlighted", s.menu->highlighted}, {"rect", rect_json(s.menu->rect)}};
+        j["menu"] = {{"pid", s.menu->pid}, {"hwnd", s.menu->hwnd}, {"items", s.menu->items}, {"highlighted", s.menu->highlighted}, {"rect", rect_json(s.menu->rect)}};
     if (s.messagebox)
-        j["messagebox"] = {{"text", s.messagebox->text}, {"caption", s.messagebox->caption},
+        j["messagebox"] = {{"pid", s.messagebox->pid}, {"hwnd", s.messagebox->hwnd}, {"text", s.messagebox->text}, {"caption", s.messagebox->caption},
                            {"type", s.messagebox->type}, {"rect", rect_json(s.messagebox->rect)}};
     return j;
 }
@@ -207,6 +207,8 @@ Screen from_json(const nlohmann::json& j)
         }
     if (auto found = j.find("menu"); found != j.end() && found->is_object()) {
         Menu m;
+        take(*found, "pid", m.pid);
+        take(*found, "hwnd", m.hwnd);
         take(*found, "items", m.items);
         take(*found, "highlighted", m.highlighted);
         m.rect = rect_from(*found, "rect");
@@ -214,6 +216,8 @@ Screen from_json(const nlohmann::json& j)
     }
     if (auto found = j.find("messagebox"); found != j.end() && found->is_object()) {
         MessageBoxView b;
+        take(*found, "pid", b.pid);
+        take(*found, "hwnd", b.hwnd);
         take(*found, "text", b.text);
         take(*found, "caption", b.caption);
         take(*found, "type", b.type);
@@ -247,8 +251,16 @@ Screen current()
     s.title = base->title;
     s.pid = base->pid;
     s.hwnd = base->hwnd;
-    if (base != top) {
-        const Screen overlay = from_json(view_of(*top));
+    if (is_overlay(*top)) {
+        Screen overlay = from_json(view_of(*top));
+        for (auto* part : {overlay.menu ? &overlay.menu->pid : nullptr,
+                           overlay.messagebox ? &overlay.messagebox->pid : nullptr})
+            if (part)
+                *part = top->pid;
+        if (overlay.menu)
+            overlay.menu->hwnd = top->hwnd;
+        if (overlay.messagebox)
+            overlay.messagebox->hwnd = top->hwnd;
         s.menu = overlay.menu;
         s.messagebox = overlay.messagebox;
         if (overlay.messagebox) {

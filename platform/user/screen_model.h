@@ -69,6 +69,8 @@ struct SoftKey {
 };
 
 struct Menu {
+    uint32_t pid = 0;  // the menu's own window, which takes its keys and taps
+    uint64_t hwnd = 0;
     std::vector<std::string> items;
     int highlighted = 0;
     Rect rect;
@@ -76,6 +78,8 @@ struct Menu {
 };
 
 struct MessageBoxView {
+    uint32_t pid = 0;  // the box's own window, which takes its keys and taps
+    uint64_t hwnd = 0;
     std::string text;
     std::string caption;
     uint32_t type = 0; // MB_ flags as the program passed them

@@ -26,6 +26,9 @@ struct PostedMessage {
     WPARAM wparam;
     LPARAM lparam;
     DWORD time;
+    // Keyboard input: it goes to whichever control of top-level window
+    // `hwnd` has the focus when the thread takes it, as on Windows.
+    bool to_focus = false;
 };
 
 struct Timer {
@@ -170,7 +173,10 @@ Window* find_window(HWND hwnd);
 Queue* queue_of(uint32_t tid);
 // The calling thread's queue, created at its first message call.
 Queue& own_queue();
-void post_locked(Queue& queue, HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam);
+void post_locked(Queue& queue, HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam, bool to_focus = false);
+// The control of top-level window `top_level` that has the focus, or the
+// window itself.
+HWND focus_control_locked(HWND top_level);
 
 // The top-level window a window belongs to (itself for a top-level one).
 HWND top_level_of(HWND hwnd);

@@ -15,6 +15,8 @@
 namespace wince::user::touch {
 namespace {
 
+void register_channel_handler();
+
 HWND control_of(HWND window, uint32_t id, Role role)
 {
     for (HWND child : children_of(window)) {
@@ -34,6 +36,15 @@ void press_and_release(HWND control, const RECT& r)
     deliver_window_message(control, WM_LBUTTONUP, 0, middle);
 }
 
+std::string menu_item_text(const Tap& tap)
+{
+    auto held = sync::lock();
+    const Window* w = find_window(hwnd_from_value(tap.window));
+    if (w && w->popup && tap.index < w->popup->items.size())
+        return narrow(w->popup->items[tap.index].text);
+    return std::to_string(tap.index);
+}
+
 std::string describe(const Tap& tap)
 {
     switch (tap.target) {
@@ -42,7 +53,7 @@ std::string describe(const Tap& tap)
     case Target::softkey:
         return tap.index == 0 ? "softkey left" : "softkey right";
     case Target::menu_item:
-        return "menu " + std::to_string(tap.index);
+        return "menu " + menu_item_text(tap);
     case Target::control:
         return "control " + std::to_string(tap.id);
     case Target::list_item:
@@ -98,6 +109,19 @@ bool act(const Tap& tap)
     return false;
 }
 
+} // namespace
+
+void listen()
+{
+    static const bool registered = [] {
+        register_channel_handler();
+        return true;
+    }();
+    (void)registered;
+}
+
+namespace {
+
 void register_channel_handler()
 {
     using channel::Type;
@@ -112,15 +136,14 @@ void register_channel_handler()
                 });
 }
 
-[[maybe_unused]] const bool handler_at_start = (register_channel_handler(), true);
-
 } // namespace
 
 bool deliver(const Tap& tap)
 {
+    const std::string target = describe(tap);
     if (!act(tap))
         return false;
-    eventlog::write("tap", {{"target", describe(tap)}});
+    eventlog::write("tap", {{"target", target}});
     return true;
 }
 

@@ -25,6 +25,10 @@ struct Tap {
 // not there.  Logs `tap`.
 bool deliver(const Tap& tap);
 
+// Takes taps from the channel from now on (done when a process creates its
+// first window).
+void listen();
+
 // The message for the owning process's channel.
 nlohmann::json to_message(const Tap& tap);
 

@@ -13,6 +13,7 @@
 #include "kernel/sync.h"
 #include "state.h"
 #include "toplevel.h"
+#include "touch.h"
 #include "window.h"
 
 namespace wince::user {
@@ -117,6 +118,11 @@ void set_focus_control(HWND top_level, HWND control)
 HWND focus_control(HWND top_level)
 {
     auto held = sync::lock();
+    return focus_control_locked(top_level);
+}
+
+HWND focus_control_locked(HWND top_level)
+{
     const Window* w = find_window(top_level);
     if (w == nullptr)
         return nullptr;
@@ -194,6 +200,9 @@ HWND WINAPI CreateWindowExW(DWORD dwExStyle, LPCWSTR lpClassName, LPCWSTR lpWind
 {
     if (device::inject_fault("CreateWindowExW"))
         return fail(ERROR_NOT_ENOUGH_MEMORY, nullptr);
+    // A process with windows can be tapped and brought forward.
+    touch::listen();
+    listen_for_foreground();
     HWND hwnd;
     WNDPROC proc;
     bool top_level = (dwStyle & WS_CHILD) == 0;

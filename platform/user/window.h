@@ -27,4 +27,8 @@ void set_window_details(HWND top_level, const nlohmann::json& details);
 // Moves a top-level window to the top of the device's z-order.
 void bring_to_top(HWND top_level);
 
+// Lets other processes raise this one's windows (SetForegroundWindow);
+// done when a process creates its first window.
+void listen_for_foreground();
+
 } // namespace wince::user

@@ -1,0 +1,184 @@
+// phone screen / ui / tap / select: the device's screen as text or JSON,
+// and the stylus on it.  Every tap is checked against what the screen shows
+// now and carried to the program that owns the part tapped.
+#include <cstdio>
+
+#include <nlohmann/json.hpp>
+
+#include "common.h"
+#include "device/channel.h"
+#include "screen_text.h"
+#include "user/screen_model.h"
+#include "user/touch.h"
+
+namespace phone {
+namespace {
+
+namespace screen = wince::screen;
+namespace touch = wince::user::touch;
+
+nlohmann::ordered_json ui_json(const screen::Screen& s)
+{
+    if (s.dark)
+        return nullptr;
+    nlohmann::ordered_json controls = nlohmann::ordered_json::array();
+    for (const auto& c : s.controls) {
+        nlohmann::ordered_json j = {{"id", c.id}, {"class", c.kind}, {"text", c.text}, {"focused", c.focused}, {"bold", c.bold}};
+        if (c.checked)
+            j["checked"] = *c.checked;
+        if (c.kind == "COMBOBOX") {
+            j["items"] = c.items;
+            j["selection"] = c.selection;
+        }
+        controls.push_back(std::move(j));
+    }
+    nlohmann::ordered_json softkeys = nlohmann::ordered_json::array();
+    for (const auto& k : s.softkeys)
+        softkeys.push_back(k.label);
+    nlohmann::ordered_json j = {{"title", s.title}, {"pid", s.pid},         {"hwnd", s.hwnd},
+                        {"controls", controls}, {"softkeys", softkeys}, {"menu", nullptr}, {"messagebox", nullptr}};
+    if (s.menu)
+        j["menu"] = s.menu->items;
+    if (s.messagebox)
+        j["messagebox"] = {{"text", s.messagebox->text}, {"caption", s.messagebox->caption}, {"type", s.messagebox->type}};
+    return j;
+}
+
+screen::Screen lit_screen(const std::string& what)
+{
+    screen::Screen s = screen::current();
+    if (s.dark)
+        throw Failure("cannot tap " + what + ": the screen is dark, no window is shown");
+    return s;
+}
+
+void send_tap(uint32_t pid, const touch::Tap& tap, const std::string& owner)
+{
+    if (!wince::channel::send(pid, touch::to_message(tap)))
+        throw Failure("could not tap: the program of '" + owner + "' has ended");
+}
+
+void not_behind_box(const screen::Screen& s, const std::string& what)
+{
+    if (s.messagebox)
+        throw Failure("cannot tap " + what + ": the message box '" + s.messagebox->caption + "' covers it");
+}
+
+const screen::Control& control_on_screen(const screen::Screen& s, const std::string& id_text)
+{
+    const auto id = static_cast<int>(static_cast<int64_t>(parse_number(id_text, "control id")));
+    const std::string what = "control " + id_text;
+    not_behind_box(s, what);
+    const screen::Control* found = nullptr;
+    int matches = 0;
+    for (const auto& c : s.controls)
+        if (c.id == id || (id_text == "-1" && c.id == -1)) {
+            found = &c;
+            ++matches;
+        }
+    if (matches == 0)
+        throw Failure("no control " + id_text + " on the screen of '" + s.title + "'");
+    if (matches > 1)
+        throw Failure("control id " + id_text + " names " + std::to_string(matches) + " controls of '" + s.title + "'");
+    return *found;
+}
+
+void tap_ok()
+{
+    const screen::Screen s = lit_screen("ok");
+    if (!s.ok_button)
+        throw Failure("no \"ok\" in the title bar of '" + s.title + "'");
+    if (s.messagebox)
+        send_tap(s.messagebox->pid, {touch::Target::ok, s.messagebox->hwnd}, s.title);
+    else
+        send_tap(s.pid, {touch::Target::ok, s.hwnd}, s.title);
+}
+
+void tap_softkey(const std::string& side)
+{
+    if (side != "left" && side != "right")
+        throw Failure("softkey takes left or right, not '" + side + "'");
+    const uint32_t index = side == "left" ? 0 : 1;
+    const screen::Screen s = lit_screen("the " + side + " soft key");
+    not_behind_box(s, "the " + side + " soft key");
+    if (index >= s.softkeys.size() || s.softkeys[index].label.empty())
+        throw Failure("no " + side + " soft key on the screen of '" + s.title + "'");
+    send_tap(s.pid, {touch::Target::softkey, s.hwnd, 0, index}, s.title);
+}
+
+void tap_menu(const std::string& text)
+{
+    const screen::Screen s = lit_screen("menu item '" + text + "'");
+    if (!s.menu)
+        throw Failure("no menu is open on the screen of '" + s.title + "'");
+    const auto& items = s.menu->items;
+    const auto at = std::find(items.begin(), items.end(), text);
+    if (at == items.end()) {
+        std::string listed;
+        for (const auto& item : items)
+            listed += (listed.empty() ? "'" : ", '") + item + "'";
+        throw Failure("the open menu has no item '" + text + "' (it has " + listed + ")");
+    }
+    send_tap(s.menu->pid, {touch::Target::menu_item, s.menu->hwnd, 0, static_cast<uint32_t>(at - items.begin())},
+             s.title);
+}
+
+void tap_control(const std::string& id_text)
+{
+    const screen::Screen s = lit_screen("control " + id_text);
+    const screen::Control& c = control_on_screen(s, id_text);
+    send_tap(s.pid, {touch::Target::control, s.hwnd, static_cast<uint32_t>(static_cast<uint16_t>(c.id))}, s.title);
+}
+
+void select_item(const std::string& id_text, const std::string& index_text)
+{
+    const screen::Screen s = lit_screen("an item of control " + id_text);
+    const screen::Control& c = control_on_screen(s, id_text);
+    if (c.kind != "COMBOBOX")
+        throw Failure("control " + id_text + " of '" + s.title + "' is a " + c.kind + ", not a list to select from");
+    const uint64_t index = parse_number(index_text, "item index");
+    if (index >= c.items.size())
+        throw Failure("control " + id_text + " has " + std::to_string(c.items.size()) + " items: no item " +
+                      index_text);
+    send_tap(s.pid,
+             {touch::Target::list_item, s.hwnd, static_cast<uint32_t>(static_cast<uint16_t>(c.id)),
+              static_cast<uint32_t>(index)},
+             s.title);
+}
+
+} // namespace
+
+void add_screen_commands(CLI::App& app)
+{
+    app.add_subcommand("screen", "The screen as text, laid out as on the device")->callback([] {
+        std::fputs(screen_text(screen::current()).c_str(), stdout);
+    });
+    app.add_subcommand("ui", "The foreground window as JSON (null when the screen is dark)")->callback([] {
+        std::printf("%s\n", ui_json(screen::current()).dump(2).c_str());
+    });
+
+    auto* tap = app.add_subcommand("tap", "Tap the screen: ok, softkey left|right, menu TEXT, control ID");
+    tap->require_subcommand(1);
+    tap->add_subcommand("ok", "The \"ok\" in the title bar")->callback(tap_ok);
+    auto side = std::make_shared<std::string>();
+    auto* softkey = tap->add_subcommand("softkey", "A soft key");
+    softkey->add_option("SIDE", *side, "left or right")->required();
+    softkey->callback([side] { tap_softkey(*side); });
+    auto text = std::make_shared<std::string>();
+    auto* menu = tap->add_subcommand("menu", "An item of the open menu");
+    menu->add_option("TEXT", *text, "The item's text as shown")->required();
+    menu->callback([text] { tap_menu(*text); });
+    auto id = std::make_shared<std::string>();
+    auto* control = tap->add_subcommand("control", "A control of the foreground window");
+    control->add_option("ID", *id, "The control's id")->required();
+    control->callback([id] { tap_control(*id); });
+
+    auto select_id = std::make_shared<std::string>();
+    auto select_index = std::make_shared<std::string>();
+    auto* select = app.add_subcommand("select", "Tap a combo box, then its item INDEX (from 0)");
+    select->add_option("ID", *select_id, "The combo box's control id")->required();
+    select->add_option("INDEX", *select_index, "The item's position")->required();
+    select->callback([select_id, select_index] { select_item(*select_id, *select_index); });
+}
+
+} // namespace phone

@@ -1,0 +1,19 @@
+// Identifiers of DialogProbe.exe's resource script.
+#define IDD_PROBE 103
+#define IDD_PROBE_ABOUT 138
+#define IDI_PROBE 135
+#define IDR_PROBE_MENU 130
+#define IDR_ABOUT_MENU 131
+#define IDM_OK 0x800D
+#define IDM_ABOUT 0x800C
+#define IDM_WARN 0x800B
+#define IDM_DONE 0x800A
+#define IDC_CHECK 1000
+#define IDC_FIRST 1001
+#define IDC_SECOND 1002
+#define IDC_TITLE 1008
+#define IDS_ITEMS 2
+#define IDS_DONE 4
+#define IDS_WARNING 11
+#define IDS_ACTIONS 12
+#define IDS_OK 13
