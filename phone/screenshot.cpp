@@ -135,6 +135,7 @@ private:
             const double r = std::min(ok.width, ok.height) / 2.0 - px(2);
             set(cr_, kWhite);
             cairo_set_line_width(cr_, std::max(1, px(1.5)));
+            cairo_new_path(cr_);
             cairo_arc(cr_, ok.x + ok.width / 2.0, ok.y + ok.height / 2.0, r, 0, 2 * M_PI);
             cairo_stroke(cr_);
             text(cr_, "ok", ok, {px(11), true}, kWhite, Align::Centre);
@@ -342,6 +343,7 @@ private:
     {
         const bool stop = (type & 0xF0) == 0x10;
         set(cr_, stop ? Colour{0.80, 0.10, 0.10} : kHighlight);
+        cairo_new_path(cr_);
         cairo_arc(cr_, r.x + r.width / 2.0, r.y + r.height / 2.0, r.width / 2.0, 0, 2 * M_PI);
         cairo_fill(cr_);
         const char* mark = stop ? "\u2715" : (type & 0xF0) == 0x20 ? "?" : (type & 0xF0) == 0x30 ? "!" : "i";

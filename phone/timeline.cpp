@@ -87,6 +87,7 @@ double text(cairo_t* cr, double x, double y, const std::string& words, const cha
 void symbol(cairo_t* cr, SignalKind kind, double x, double y)
 {
     set_colour(cr, colour_of(kind));
+    cairo_new_path(cr);
     switch (kind) {
     case SignalKind::Chime:
         cairo_arc(cr, x, y, 6, 0, 2 * M_PI);
