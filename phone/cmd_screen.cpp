@@ -66,13 +66,17 @@ void not_behind_box(const screen::Screen& s, const std::string& what)
 
 const screen::Control& control_on_screen(const screen::Screen& s, const std::string& id_text)
 {
-    const auto id = static_cast<int>(static_cast<int64_t>(parse_number(id_text, "control id")));
-    const std::string what = "control " + id_text;
-    not_behind_box(s, what);
+    // IDC_STATIC is -1; every other id is a 16-bit number.
+    const bool negative = !id_text.empty() && id_text[0] == '-';
+    const uint64_t magnitude = parse_number(negative ? id_text.substr(1) : id_text, "control id");
+    if (magnitude > 0xFFFF || (negative && magnitude != 1))
+        throw Failure("invalid control id '" + id_text + "': control ids go from -1 to 65535");
+    const int id = negative ? -1 : static_cast<int>(static_cast<int16_t>(magnitude));
+    not_behind_box(s, "control " + id_text);
     const screen::Control* found = nullptr;
     int matches = 0;
     for (const auto& c : s.controls)
-        if (c.id == id || (id_text == "-1" && c.id == -1)) {
+        if (c.id == id) {
             found = &c;
             ++matches;
         }

@@ -58,6 +58,8 @@ LRESULT CALLBACK DialogWindowProc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lpa
         return 0;
     case WM_INITDIALOG:
         return TRUE;
+    case WM_GETFONT:
+        return reinterpret_cast<LRESULT>(data ? data->font : nullptr);
     default:
         return DefWindowProcW(hwnd, msg, wparam, lparam);
     }

@@ -36,7 +36,7 @@ struct Rect {
 // to bottom, 4 bytes per pixel in the order R, G, B, A (A 0 transparent).
 struct Icon {
     int resource = 0;   // the icon group's ordinal (SS_ICON's resource id)
-    std::string module; // device path of the program that carries it
+    std::string module{}; // device path of the program that carries it
     int width = 0;
     int height = 0;
     std::vector<unsigned char> rgba;
@@ -45,45 +45,45 @@ struct Icon {
 
 struct Control {
     int id = -1;            // the control id; -1 for IDC_STATIC (0xFFFF)
-    std::string kind;       // "BUTTON", "STATIC" or "COMBOBOX"
-    std::string text;       // a combo box: the text of its edit part
-    Rect rect;              // on the screen; a combo box without its list
+    std::string kind{};       // "BUTTON", "STATIC" or "COMBOBOX"
+    std::string text{};       // a combo box: the text of its edit part
+    Rect rect{};              // on the screen; a combo box without its list
     bool focused = false;
     bool bold = false;
     int font_height = 0;    // character height in pixels
-    std::string face;       // the font's face name
-    std::string align;      // "left" or "center"
-    std::optional<bool> checked;     // check boxes
-    std::vector<std::string> items;  // combo boxes
+    std::string face{};       // the font's face name
+    std::string align{};      // "left" or "center"
+    std::optional<bool> checked{};     // check boxes
+    std::vector<std::string> items{};  // combo boxes
     int selection = -1;              // combo boxes: -1 when none
     bool dropped = false;            // combo box with its list open
-    std::optional<Icon> icon;        // SS_ICON
+    std::optional<Icon> icon{};        // SS_ICON
     bool operator==(const Control&) const = default;
 };
 
 struct SoftKey {
-    std::string label;
+    std::string label{};
     bool popup = false; // opens a menu
-    Rect rect;
+    Rect rect{};
     bool operator==(const SoftKey&) const = default;
 };
 
 struct Menu {
     uint32_t pid = 0;  // the menu's own window, which takes its keys and taps
     uint64_t hwnd = 0;
-    std::vector<std::string> items;
+    std::vector<std::string> items{};
     int highlighted = 0;
-    Rect rect;
+    Rect rect{};
     bool operator==(const Menu&) const = default;
 };
 
 struct MessageBoxView {
     uint32_t pid = 0;  // the box's own window, which takes its keys and taps
     uint64_t hwnd = 0;
-    std::string text;
-    std::string caption;
+    std::string text{};
+    std::string caption{};
     uint32_t type = 0; // MB_ flags as the program passed them
-    Rect rect;
+    Rect rect{};
     bool operator==(const MessageBoxView&) const = default;
 };
 
@@ -92,18 +92,18 @@ struct Screen {
     int height = 320;
     int dpi = 96;
     bool dark = true; // no visible window: nothing below is set
-    std::string title;
+    std::string title{};
     uint32_t pid = 0;
     uint64_t hwnd = 0; // the base window (a dialog under its message box)
     bool ok_button = false;
-    Rect title_bar;
-    Rect ok;          // the "ok" button inside the title bar, when shown
-    Rect client;      // between title bar and soft-key bar
-    Rect softkey_bar;
-    std::vector<Control> controls; // in template (tab) order
-    std::vector<SoftKey> softkeys; // left to right
-    std::optional<Menu> menu;
-    std::optional<MessageBoxView> messagebox;
+    Rect title_bar{};
+    Rect ok{};          // the "ok" button inside the title bar, when shown
+    Rect client{};      // between title bar and soft-key bar
+    Rect softkey_bar{};
+    std::vector<Control> controls{}; // in template (tab) order
+    std::vector<SoftKey> softkeys{}; // left to right
+    std::optional<Menu> menu{};
+    std::optional<MessageBoxView> messagebox{};
     bool operator==(const Screen&) const = default;
 };
 

@@ -1,0 +1,223 @@
+// The screen and the stylus between real processes: DialogProbe.exe's
+// dialogs as phone screen and phone ui show them, driven through phone tap,
+// select and key only.  Every command the program receives is stored in
+// the registry, so the log says what arrived and in which order.
+
+#include <chrono>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+#include "phone_runner.h"
+#include "test_device.h"
+
+using testing_support::Phone;
+using testing_support::started_pid;
+using testing_support::TempDevice;
+
+namespace {
+
+const std::string probe = DIALOG_PROBE;
+constexpr int idc_check = 1000, idc_first = 1001, idc_second = 1002;
+
+// The stored values of the probe's key, in the order they were written.
+std::vector<uint32_t> stored(const Phone& phone, const std::string& value)
+{
+    std::vector<uint32_t> out;
+    for (const auto& e : phone.events("reg.set"))
+        if (e["value"] == value)
+            out.push_back(e["data"].get<uint32_t>());
+    return out;
+}
+
+uint32_t command(int id, int code) { return static_cast<uint32_t>(id | code << 16); }
+
+// phone ui until `done` holds (real time, bounded); the last one read.
+nlohmann::json ui_until(const Phone& phone, const std::function<bool(const nlohmann::json&)>& done)
+{
+    nlohmann::json ui;
+    for (int i = 0; i < 200; ++i) {
+        ui = nlohmann::json::parse(phone.ok({"ui"}));
+        if (done(ui))
+            break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(25));
+    }
+    return ui;
+}
+
+const nlohmann::json& control(const nlohmann::json& ui, int id)
+{
+    for (const auto& c : ui["controls"])
+        if (c["id"] == id)
+            return c;
+    static const nlohmann::json none;
+    ADD_FAILURE() << "no control " << id << " in " << ui.dump();
+    return none;
+}
+
+class ScreenE2E : public ::testing::Test {
+protected:
+    ScreenE2E() : dev_(nlohmann::json{{"clock_rate", 20}}), phone_(dev_.dir()) {}
+
+    uint32_t start()
+    {
+        const uint32_t pid = started_pid(phone_.ok({"run", probe}));
+        EXPECT_FALSE(phone_.wait_for("dialog.open", [&](const auto& e) { return e["pid"] == pid; }).is_null());
+        return pid;
+    }
+
+    // Waits until the program has taken the command.
+    void expect_command(uint32_t value)
+    {
+        EXPECT_FALSE(phone_.wait_for("reg.set", [&](const auto& e) {
+            return e["value"] == "Command" && e["data"] == value;
+        }).is_null()) << "command " << std::hex << value;
+    }
+
+    TempDevice dev_;
+    Phone phone_;
+};
+
+} // namespace
+
+TEST_F(ScreenE2E, TheScreenShowsTheDialogAndTapsActAsTheFingerWould)
+{
+    EXPECT_EQ(phone_.ok({"screen"}), "The screen is dark: no window is shown.\n");
+    EXPECT_EQ(phone_.ok({"ui"}), "null\n");
+    const uint32_t pid = start();
+
+    const std::string text = phone_.ok({"screen"});
+    for (const char* part : {"| Probe", "[ok] |", "|>[x] Enabled", "First:", "[Sound", "v]", "| OK ", "Actions ^"})
+        EXPECT_NE(text.find(part), std::string::npos) << part << "\n" << text;
+    std::vector<std::string> keys;
+    const auto in_order = nlohmann::ordered_json::parse(phone_.ok({"ui"}));
+    for (auto it = in_order.begin(); it != in_order.end(); ++it)
+        keys.push_back(it.key());
+    nlohmann::json ui = nlohmann::json::parse(phone_.ok({"ui"}));
+    EXPECT_EQ(keys, (std::vector<std::string>{"title", "pid", "hwnd", "controls", "softkeys", "menu", "messagebox"}));
+    EXPECT_EQ(ui["title"], "Probe");
+    EXPECT_EQ(ui["pid"], pid);
+    EXPECT_EQ(ui["softkeys"], nlohmann::json({"OK", "Actions"}));
+    EXPECT_EQ(control(ui, idc_check)["checked"], true);
+    EXPECT_EQ(control(ui, idc_first)["items"], nlohmann::json({"None", "Sound", "Vibrate"}));
+    EXPECT_EQ(control(ui, idc_second)["selection"], -1);
+
+    // A check box takes the tap as press and release: BN_CLICKED.
+    phone_.ok({"tap", "control", "1000"});
+    expect_command(command(idc_check, 0));
+    // An item of a list: the list opens, the item is chosen, the list closes.
+    phone_.ok({"select", "1002", "2"});
+    expect_command(command(idc_second, 8)); // CBN_CLOSEUP
+    const auto commands = stored(phone_, "Command");
+    ASSERT_GE(commands.size(), 4u);
+    EXPECT_EQ(std::vector<uint32_t>(commands.end() - 4, commands.end()),
+              (std::vector<uint32_t>{command(idc_second, 7), command(idc_second, 1), command(idc_second, 9),
+                                     command(idc_second, 8)}));
+    ui = ui_until(phone_, [](const auto& u) { return control(u, idc_second)["selection"] == 2; });
+    EXPECT_EQ(control(ui, idc_check)["checked"], false);
+    EXPECT_EQ(control(ui, idc_second)["text"], "Vibrate");
+
+    // The right soft key's menu, then the About box over the dialog.
+    phone_.ok({"tap", "softkey", "right"});
+    ui = ui_until(phone_, [](const auto& u) { return !u["menu"].is_null(); });
+    EXPECT_EQ(ui["menu"], nlohmann::json({"About...", "Warn"}));
+    phone_.ok({"tap", "menu", "About..."});
+    ui = ui_until(phone_, [](const auto& u) { return u["softkeys"] == nlohmann::json({"Done"}); });
+    EXPECT_EQ(control(ui, 1008)["text"], "Probe 2.0");
+    EXPECT_EQ(control(ui, 1008)["bold"], true);
+    const std::string about = phone_.ok({"screen"});
+    EXPECT_NE(about.find("*Probe 2.0*"), std::string::npos) << about;
+    EXPECT_NE(about.find("[icon 135]"), std::string::npos) << about;
+    EXPECT_EQ(phone_.events("tap").back()["target"], "menu About...");
+
+    // The title bar's ok ends the About box; the dialog keeps its changes.
+    phone_.ok({"tap", "ok"});
+    ui = ui_until(phone_, [](const auto& u) { return u["softkeys"].size() == 2; });
+    EXPECT_EQ(control(ui, idc_check)["checked"], false);
+    EXPECT_EQ(control(ui, idc_second)["selection"], 2);
+
+    // A message box owned by the dialog, on top of it; Return dismisses it.
+    phone_.ok({"tap", "softkey", "right"});
+    ui_until(phone_, [](const auto& u) { return !u["menu"].is_null(); });
+    phone_.ok({"tap", "menu", "Warn"});
+    ui = ui_until(phone_, [](const auto& u) { return !u["messagebox"].is_null(); });
+    EXPECT_EQ(ui["messagebox"]["caption"], "Probe");
+    EXPECT_EQ(ui["messagebox"]["type"], 16);
+    EXPECT_NE(phone_.ok({"screen"}).find("(X) Something went wrong."), std::string::npos);
+    phone_.ok({"key", "RETURN"});
+    EXPECT_FALSE(phone_.wait_for("reg.set", [](const auto& e) { return e["value"] == "Warned"; }).is_null());
+    EXPECT_EQ(stored(phone_, "Warned"), (std::vector<uint32_t>{1}));
+
+    // The left soft key stores what the controls show.
+    ui_until(phone_, [](const auto& u) { return u["messagebox"].is_null(); });
+    phone_.ok({"tap", "softkey", "left"});
+    EXPECT_FALSE(phone_.wait_for("process.exit", [&](const auto& e) { return e["pid"] == pid; }).is_null());
+    EXPECT_EQ(stored(phone_, "Checked"), (std::vector<uint32_t>{0}));
+    EXPECT_EQ(stored(phone_, "First"), (std::vector<uint32_t>{1}));
+    EXPECT_EQ(stored(phone_, "Second"), (std::vector<uint32_t>{2}));
+}
+
+TEST_F(ScreenE2E, TapsAtWhatTheScreenDoesNotShowAreRefusedWithOneClearLine)
+{
+    const auto refused = [&](const std::vector<std::string>& args, const std::string& says) {
+        const auto r = phone_.run(args);
+        EXPECT_NE(r.status, 0) << args[0];
+        EXPECT_NE(r.errors.find(says), std::string::npos) << r.errors;
+        EXPECT_EQ(std::count(r.errors.begin(), r.errors.end(), '\n'), 1) << r.errors;
+    };
+    refused({"tap", "ok"}, "the screen is dark");
+    start();
+    refused({"tap", "control", "4242"}, "no control 4242 on the screen of 'Probe'");
+    refused({"tap", "menu", "About..."}, "no menu is open");
+    refused({"tap", "softkey", "middle"}, "softkey takes left or right");
+    refused({"select", "1000", "0"}, "is a BUTTON, not a list");
+    refused({"select", "1001", "3"}, "control 1001 has 3 items: no item 3");
+    refused({"tap", "control", "-1"}, "names 2 controls");
+    phone_.ok({"tap", "softkey", "right"});
+    ui_until(phone_, [](const auto& u) { return !u["menu"].is_null(); });
+    refused({"tap", "menu", "Nothing"}, "the open menu has no item 'Nothing' (it has 'About...', 'Warn')");
+    EXPECT_EQ(phone_.events("tap").size(), 1u); // only the soft key was tapped
+}
+
+TEST_F(ScreenE2E, KeysAloneDriveTheDialog)
+{
+    const uint32_t pid = start();
+    // Tab to the first list, one item down, back to the check box, Space, OK.
+    phone_.ok({"key", "TAB", "DOWN", "SHIFT+TAB", "SPACE"});
+    expect_command(command(idc_check, 0));
+    phone_.ok({"key", "F1"});
+    EXPECT_FALSE(phone_.wait_for("process.exit", [&](const auto& e) { return e["pid"] == pid; }).is_null());
+    EXPECT_EQ(stored(phone_, "Checked"), (std::vector<uint32_t>{0}));
+    EXPECT_EQ(stored(phone_, "First"), (std::vector<uint32_t>{2}));
+    EXPECT_EQ(stored(phone_, "Second"), (std::vector<uint32_t>{0xFFFFFFFF}));
+}
+
+TEST_F(ScreenE2E, ASecondStartBringsTheFirstWindowForward)
+{
+    const uint32_t first = start();
+    const auto dialog = phone_.wait_for("window.create", [&](const auto& e) { return e["pid"] == first; });
+    const uint32_t second = started_pid(phone_.ok({"run", probe}));
+    const auto exit = phone_.wait_for("process.exit", [&](const auto& e) { return e["pid"] == second; });
+    ASSERT_FALSE(exit.is_null());
+    EXPECT_EQ(exit["code"], 0);
+    const auto raised = phone_.wait_for("foreground", [&](const auto& e) { return e["pid"] == first; });
+    ASSERT_FALSE(raised.is_null());
+    EXPECT_EQ(raised["hwnd"], dialog["hwnd"]);
+    EXPECT_EQ(raised["title"], "Probe");
+    EXPECT_EQ(phone_.events("dialog.open").size(), 1u);
+}
+
+TEST(ScreenDpi, TheDialogKeepsItsLayoutAtTwiceTheDpi)
+{
+    std::string shown[2];
+    for (int i = 0; i < 2; ++i) {
+        TempDevice dev(nlohmann::json{{"clock_rate", 20}, {"dpi", i == 0 ? 96 : 192}});
+        Phone phone(dev.dir());
+        const uint32_t pid = started_pid(phone.ok({"run", probe}));
+        ASSERT_FALSE(phone.wait_for("dialog.open", [&](const auto& e) { return e["pid"] == pid; }).is_null());
+        shown[i] = phone.ok({"screen"});
+        phone.ok({"tap", "ok"});
+        ASSERT_FALSE(phone.wait_for("process.exit", [&](const auto& e) { return e["pid"] == pid; }).is_null());
+    }
+    EXPECT_EQ(shown[0], shown[1]);
+}

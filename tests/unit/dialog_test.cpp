@@ -1,0 +1,432 @@
+// Dialogs, controls, fonts and the soft-key bar on the manual clock, with
+// DialogProbe.exe's resources as this test's own module.
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include <aygshell.h>
+#include <windows.h>
+
+#include "device/device.h"
+#include "dialog_probe.h"
+#include "kernel/sync.h"
+#include "shell/menu_resources.h"
+#include "test_device.h"
+#include "user/dialog_template.h"
+#include "user/fonts.h"
+#include "user/keys.h"
+#include "user/screen_model.h"
+#include "user/toplevel.h"
+
+using testing_support::TempDevice;
+namespace ks = wince::sync;
+namespace user = wince::user;
+namespace screen = wince::screen;
+
+namespace {
+
+struct Command {
+    WORD id;
+    WORD code;
+    bool operator==(const Command&) const = default;
+};
+
+// What the test's dialog procedure saw; written on the dialog's thread,
+// read after settle().
+struct Seen {
+    std::vector<UINT> messages;
+    std::vector<Command> commands;
+    HWND init_wparam = nullptr;
+    std::vector<LRESULT> added;
+    LRESULT out_of_range = 0;
+    LRESULT cursel_after = 0;
+    std::vector<INT_PTR> about_results;
+};
+Seen seen;
+BOOL init_answer = TRUE;
+
+std::span<const unsigned char> resource_bytes(WORD type, WORD id)
+{
+    HRSRC found = FindResourceW(nullptr, MAKEINTRESOURCEW(id), MAKEINTRESOURCEW(type));
+    if (found == nullptr)
+        return {};
+    return {static_cast<const unsigned char*>(LoadResource(nullptr, found)), SizeofResource(nullptr, found)};
+}
+
+void full_screen_with_bar(HWND dialog, UINT menu)
+{
+    SHINITDLGINFO info{SHIDIM_FLAGS, dialog, SHIDIF_DONEBUTTON | SHIDIF_SIZEDLGFULLSCREEN | SHIDIF_SIPDOWN};
+    SHInitDialog(&info);
+    SHMENUBARINFO bar{};
+    bar.cbSize = sizeof(bar);
+    bar.hwndParent = dialog;
+    bar.dwFlags = SHCMBF_HMENU;
+    bar.nToolBarId = menu;
+    SHCreateMenuBar(&bar);
+}
+
+INT_PTR CALLBACK AboutProc(HWND dialog, UINT msg, WPARAM wparam, LPARAM)
+{
+    if (msg == WM_INITDIALOG) {
+        full_screen_with_bar(dialog, IDR_ABOUT_MENU);
+        return TRUE;
+    }
+    if (msg == WM_COMMAND && (LOWORD(wparam) == IDOK || LOWORD(wparam) == IDM_DONE)) {
+        EndDialog(dialog, LOWORD(wparam));
+        return TRUE;
+    }
+    return FALSE;
+}
+
+INT_PTR CALLBACK ProbeProc(HWND dialog, UINT msg, WPARAM wparam, LPARAM)
+{
+    seen.messages.push_back(msg);
+    switch (msg) {
+    case WM_INITDIALOG:
+        seen.init_wparam = reinterpret_cast<HWND>(wparam);
+        full_screen_with_bar(dialog, IDR_PROBE_MENU);
+        for (const wchar_t* item : {L"None", L"Sound", L"Vibrate"}) {
+            seen.added.push_back(SendDlgItemMessageW(dialog, IDC_FIRST, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(item)));
+            SendDlgItemMessageW(dialog, IDC_SECOND, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(item));
+        }
+        SendDlgItemMessageW(dialog, IDC_FIRST, CB_SETCURSEL, 1, 0);
+        seen.out_of_range = SendDlgItemMessageW(dialog, IDC_SECOND, CB_SETCURSEL, 7, 0);
+        seen.cursel_after = SendDlgItemMessageW(dialog, IDC_SECOND, CB_GETCURSEL, 0, 0);
+        return init_answer;
+    case WM_COMMAND:
+        seen.commands.push_back({LOWORD(wparam), HIWORD(wparam)});
+        if (LOWORD(wparam) == IDM_ABOUT)
+            seen.about_results.push_back(DialogBoxParamW(nullptr, MAKEINTRESOURCEW(IDD_PROBE_ABOUT), nullptr, AboutProc, 0));
+        if (LOWORD(wparam) == IDOK || LOWORD(wparam) == IDCANCEL) {
+            EndDialog(dialog, LOWORD(wparam));
+            return TRUE;
+        }
+        return FALSE;
+    default:
+        return FALSE;
+    }
+}
+
+std::vector<Command> commands_from(WORD id)
+{
+    std::vector<Command> out;
+    for (const Command& c : seen.commands)
+        if (c.id == id)
+            out.push_back(c);
+    return out;
+}
+
+class DialogTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        wince::clock::use_manual(0);
+        seen = Seen{};
+        init_answer = TRUE;
+    }
+
+    void open()
+    {
+        thread_ = ks::spawn_device_thread(
+            [this] { result_ = DialogBoxParamW(nullptr, MAKEINTRESOURCEW(IDD_PROBE), nullptr, ProbeProc, 42); });
+        ks::settle();
+    }
+
+    // Ends the dialog when the test has not, and returns its result.
+    INT_PTR close()
+    {
+        if (auto top = user::toplevel::foreground())
+            PostMessageW(hwnd_of(*top), WM_COMMAND, IDCANCEL, 0);
+        thread_.join();
+        return result_;
+    }
+
+    void TearDown() override
+    {
+        if (thread_.joinable())
+            close();
+    }
+
+    static HWND hwnd_of(const user::toplevel::Entry& e) { return reinterpret_cast<HWND>(static_cast<uintptr_t>(e.hwnd)); }
+
+    void press(const std::string& name)
+    {
+        auto top = user::toplevel::key_target();
+        ASSERT_TRUE(top);
+        ASSERT_TRUE(user::deliver_key(hwnd_of(*top), *user::parse_key(name)));
+        ks::settle();
+    }
+
+    static const screen::Control& control(const screen::Screen& s, int id)
+    {
+        for (const auto& c : s.controls)
+            if (c.id == id)
+                return c;
+        static screen::Control none;
+        ADD_FAILURE() << "no control " << id;
+        return none;
+    }
+
+    static int focused(const screen::Screen& s)
+    {
+        for (const auto& c : s.controls)
+            if (c.focused)
+                return c.id;
+        return 0;
+    }
+
+    TempDevice device_;
+    std::thread thread_;
+    INT_PTR result_ = 0;
+};
+
+TEST(DialogTemplateTest, ClassicTemplatesGiveTheirControlsInTemplateOrder)
+{
+    auto probe = user::parse_dialog_template(resource_bytes(5, IDD_PROBE));
+    ASSERT_TRUE(probe);
+    EXPECT_EQ(probe->caption, L"Probe");
+    EXPECT_TRUE(probe->has_font);
+    EXPECT_EQ(probe->point_size, 8);
+    EXPECT_EQ(probe->face, L"MS Shell Dlg");
+    EXPECT_EQ(probe->cx, 156);
+    EXPECT_EQ(probe->cy, 129);
+    ASSERT_EQ(probe->items.size(), 5u);
+    const std::vector<std::wstring> classes{L"BUTTON", L"STATIC", L"COMBOBOX", L"STATIC", L"COMBOBOX"};
+    const std::vector<WORD> ids{1000, 0xFFFF, 1001, 0xFFFF, 1002};
+    for (size_t i = 0; i < 5; ++i) {
+        EXPECT_EQ(probe->items[i].class_name, classes[i]) << i;
+        EXPECT_EQ(probe->items[i].id, ids[i]) << i;
+    }
+    EXPECT_EQ(probe->items[0].text, L"Enabled");
+    EXPECT_EQ(probe->items[0].style & 0xF, static_cast<DWORD>(BS_AUTOCHECKBOX));
+    EXPECT_EQ(probe->items[2].x, 60);
+    EXPECT_EQ(probe->items[2].cy, 35);
+
+    auto about = user::parse_dialog_template(resource_bytes(5, IDD_PROBE_ABOUT));
+    ASSERT_TRUE(about);
+    ASSERT_EQ(about->items.size(), 3u);
+    EXPECT_EQ(about->items[2].class_name, L"STATIC");
+    EXPECT_EQ(about->items[2].style & 0x1F, static_cast<DWORD>(SS_ICON));
+    EXPECT_EQ(about->items[2].text_ordinal, IDI_PROBE);
+
+    // Cut short anywhere, or an extended template: no template at all.
+    const auto bytes = resource_bytes(5, IDD_PROBE);
+    for (size_t cut : {size_t{10}, size_t{40}, bytes.size() - 6})
+        EXPECT_FALSE(user::parse_dialog_template(bytes.first(cut))) << cut;
+    const unsigned char extended[] = {1, 0, 0xFF, 0xFF, 0, 0, 0, 0};
+    EXPECT_FALSE(user::parse_dialog_template(extended));
+}
+
+TEST(MenuResourcesTest, SoftKeyBarDataNamesLabelsCommandsAndPopups)
+{
+    auto bar = wince::shell::parse_menubar(resource_bytes(10, IDR_PROBE_MENU));
+    ASSERT_TRUE(bar);
+    EXPECT_EQ(bar->menu, IDR_PROBE_MENU);
+    ASSERT_EQ(bar->buttons.size(), 2u);
+    EXPECT_EQ(bar->buttons[0].command, IDM_OK);
+    EXPECT_EQ(bar->buttons[0].label, IDS_OK);
+    EXPECT_EQ(bar->buttons[0].submenu, -1);
+    EXPECT_EQ(bar->buttons[1].image, 0xFFFE);
+    EXPECT_EQ(bar->buttons[1].style, 0x18);
+    EXPECT_EQ(bar->buttons[1].label, IDS_ACTIONS);
+    EXPECT_EQ(bar->buttons[1].submenu, 1);
+
+    auto menu = wince::shell::parse_menu(resource_bytes(4, IDR_PROBE_MENU));
+    ASSERT_TRUE(menu);
+    ASSERT_EQ(menu->size(), 2u);
+    EXPECT_EQ((*menu)[0].text, L"OK");
+    EXPECT_EQ((*menu)[0].command, IDM_OK);
+    ASSERT_EQ((*menu)[1].popup.size(), 2u);
+    EXPECT_EQ((*menu)[1].popup[0].text, L"About...");
+    EXPECT_EQ((*menu)[1].popup[1].command, IDM_WARN);
+
+    const auto bytes = resource_bytes(10, IDR_PROBE_MENU);
+    EXPECT_FALSE(wince::shell::parse_menubar(bytes.first(bytes.size() - 2)));
+    EXPECT_FALSE(wince::shell::parse_menu(resource_bytes(4, IDR_PROBE_MENU).first(9)));
+}
+
+TEST_F(DialogTest, InitDialogNamesTheFirstTabStopAndTrueGivesItTheFocus)
+{
+    open();
+    const screen::Screen s = screen::current();
+    ASSERT_FALSE(s.dark);
+    EXPECT_EQ(s.title, "Probe");
+    EXPECT_TRUE(s.ok_button);
+    EXPECT_EQ(focused(s), IDC_CHECK);
+    EXPECT_EQ(GetDlgCtrlID(seen.init_wparam), IDC_CHECK);
+    // The font comes before WM_INITDIALOG, which comes once.
+    ASSERT_GE(seen.messages.size(), 2u);
+    EXPECT_EQ(std::count(seen.messages.begin(), seen.messages.end(), WM_INITDIALOG), 1);
+    EXPECT_LT(std::find(seen.messages.begin(), seen.messages.end(), WM_SETFONT),
+              std::find(seen.messages.begin(), seen.messages.end(), WM_INITDIALOG));
+    EXPECT_EQ(s.softkeys.size(), 2u);
+    // Every control has the template's 8 point font, at 96 dpi 11 pixels.
+    for (const auto& c : s.controls) {
+        EXPECT_EQ(c.font_height, 11) << c.id;
+        EXPECT_EQ(c.face, "Tahoma") << c.id;
+        EXPECT_FALSE(c.bold) << c.id;
+    }
+    // Dialog units at base units 6 x 13: the list at x 60, y 12 of the window area.
+    EXPECT_EQ(control(s, IDC_FIRST).rect.x, 90);
+    EXPECT_EQ(control(s, IDC_FIRST).rect.y, s.client.y + 19);
+    EXPECT_EQ(control(s, IDC_FIRST).rect.width, 132);
+    EXPECT_EQ(close(), IDCANCEL);
+}
+
+TEST_F(DialogTest, InitDialogAnsweringFalseLeavesTheFocusAlone)
+{
+    init_answer = FALSE;
+    open();
+    EXPECT_EQ(focused(screen::current()), 0);
+}
+
+TEST_F(DialogTest, TabVisitsTabStopsInTemplateOrderAndShiftTabGoesBack)
+{
+    open();
+    std::vector<int> visited;
+    for (int i = 0; i < 3; ++i) {
+        press("TAB");
+        visited.push_back(focused(screen::current()));
+    }
+    press("SHIFT+TAB");
+    visited.push_back(focused(screen::current()));
+    EXPECT_EQ(visited, (std::vector<int>{IDC_FIRST, IDC_SECOND, IDC_CHECK, IDC_SECOND}));
+    // Tab is the dialog manager's: the controls never see it as a command.
+    EXPECT_TRUE(seen.commands.empty());
+}
+
+TEST_F(DialogTest, SpaceTogglesTheCheckBoxAndReturnEndsWithIdOk)
+{
+    open();
+    EXPECT_EQ(control(screen::current(), IDC_CHECK).checked, false);
+    press("SPACE");
+    EXPECT_EQ(control(screen::current(), IDC_CHECK).checked, true);
+    press("SPACE");
+    EXPECT_EQ(control(screen::current(), IDC_CHECK).checked, false);
+    EXPECT_EQ(commands_from(IDC_CHECK), (std::vector<Command>{{IDC_CHECK, BN_CLICKED}, {IDC_CHECK, BN_CLICKED}}));
+    press("RETURN");
+    thread_.join();
+    EXPECT_EQ(result_, IDOK);
+    EXPECT_TRUE(screen::current().dark);
+}
+
+TEST_F(DialogTest, ComboBoxesAppendClearOutOfRangeSelectionsAndFollowArrowsAndTyping)
+{
+    open();
+    EXPECT_EQ(seen.added, (std::vector<LRESULT>{0, 1, 2}));
+    EXPECT_EQ(seen.out_of_range, CB_ERR);
+    EXPECT_EQ(seen.cursel_after, CB_ERR);
+    screen::Screen s = screen::current();
+    EXPECT_EQ(control(s, IDC_FIRST).selection, 1);
+    EXPECT_EQ(control(s, IDC_FIRST).text, "Sound");
+    EXPECT_EQ(control(s, IDC_SECOND).selection, -1);
+    EXPECT_EQ(control(s, IDC_SECOND).text, "");
+
+    press("TAB");
+    press("TAB"); // the list with no selection
+    press("UP");  // an arrow with nothing selected takes the first item
+    press("DOWN");
+    press("DOWN");
+    press("DOWN"); // already at the last: nothing changes
+    s = screen::current();
+    EXPECT_EQ(control(s, IDC_SECOND).selection, 2);
+    EXPECT_EQ(control(s, IDC_SECOND).text, "Vibrate");
+    EXPECT_EQ(commands_from(IDC_SECOND).size(), 3u);
+
+    press("x"); // typing replaces the selected text and clears the selection
+    press("y");
+    s = screen::current();
+    EXPECT_EQ(control(s, IDC_SECOND).text, "xy");
+    EXPECT_EQ(control(s, IDC_SECOND).selection, -1);
+    EXPECT_EQ(commands_from(IDC_SECOND).back(), (Command{IDC_SECOND, CBN_EDITCHANGE}));
+    press("BACK");
+    EXPECT_EQ(control(screen::current(), IDC_SECOND).text, "x");
+    press("ESCAPE");
+    thread_.join();
+    EXPECT_EQ(result_, IDCANCEL);
+}
+
+TEST_F(DialogTest, SoftKeysOpenTheirMenuAndAChosenItemArrivesAsACommand)
+{
+    open();
+    press("F2");
+    screen::Screen s = screen::current();
+    ASSERT_TRUE(s.menu);
+    EXPECT_EQ(s.menu->items, (std::vector<std::string>{"About...", "Warn"}));
+    EXPECT_EQ(s.title, "Probe"); // drawn over the dialog
+    press("DOWN");
+    EXPECT_EQ(screen::current().menu->highlighted, 1);
+    press("RETURN");
+    EXPECT_FALSE(screen::current().menu);
+    EXPECT_EQ(commands_from(IDM_WARN), (std::vector<Command>{{IDM_WARN, 0}}));
+
+    press("F2");
+    press("ESCAPE"); // closes the menu, not the dialog
+    EXPECT_FALSE(screen::current().menu);
+    EXPECT_TRUE(commands_from(IDCANCEL).empty());
+    press("F1");
+    EXPECT_EQ(commands_from(IDM_OK), (std::vector<Command>{{IDM_OK, 0}}));
+}
+
+TEST_F(DialogTest, NestedDialogsReturnToTheOuterOneWithItsStateInPlace)
+{
+    open();
+    press("SPACE"); // an unsaved change
+    for (int round = 0; round < 3; ++round) {
+        press("F2");
+        press("RETURN"); // About...
+        screen::Screen s = screen::current();
+        EXPECT_EQ(s.softkeys.size(), 1u);
+        ASSERT_EQ(s.controls.size(), 3u);
+        EXPECT_TRUE(control(s, IDC_TITLE).bold == false); // no bold font set by this test's About box
+        press("F1"); // Done
+        s = screen::current();
+        EXPECT_EQ(s.softkeys.size(), 2u) << round;
+        EXPECT_EQ(control(s, IDC_CHECK).checked, true) << round;
+    }
+    EXPECT_EQ(seen.about_results, (std::vector<INT_PTR>{IDM_DONE, IDM_DONE, IDM_DONE}));
+    EXPECT_EQ(close(), IDCANCEL);
+}
+
+class FontTest : public ::testing::TestWithParam<std::tuple<int, LONG, SIZE>> {};
+
+TEST_P(FontTest, TheBoldTitleFontAndDialogUnitsFollowTheDevicesDpi)
+{
+    const auto [dpi, height, base] = GetParam();
+    TempDevice device(nlohmann::json{{"dpi", dpi}});
+    wince::device::reload_config();
+    HDC screen_dc = GetDC(nullptr);
+    ASSERT_NE(screen_dc, nullptr);
+    EXPECT_EQ(GetDeviceCaps(screen_dc, LOGPIXELSY), dpi);
+    EXPECT_EQ(ReleaseDC(nullptr, screen_dc), 1);
+
+    LOGFONTW bold{};
+    bold.lfHeight = -(9 * dpi) / 72;
+    bold.lfWeight = FW_BOLD;
+    bold.lfPitchAndFamily = FF_SWISS;
+    wcscpy(bold.lfFaceName, L"Tahoma");
+    EXPECT_EQ(bold.lfHeight, height);
+    HFONT font = CreateFontIndirectW(&bold);
+    ASSERT_NE(font, nullptr);
+    const auto kept = user::fonts::logfont(font);
+    ASSERT_TRUE(kept);
+    EXPECT_EQ(kept->lfHeight, height);
+    EXPECT_EQ(kept->lfWeight, FW_BOLD);
+    EXPECT_EQ(std::wstring(kept->lfFaceName), L"Tahoma");
+    EXPECT_EQ(user::fonts::metrics(*kept).em, -height);
+    EXPECT_TRUE(DeleteObject(font));
+    EXPECT_FALSE(DeleteObject(font));
+
+    const SIZE units = user::fonts::dialog_base_units(user::fonts::point_font(8, L"Tahoma"));
+    EXPECT_EQ(units.cx, base.cx);
+    EXPECT_EQ(units.cy, base.cy);
+}
+
+INSTANTIATE_TEST_SUITE_P(Dpi, FontTest,
+                         ::testing::Values(std::tuple{96, LONG{-12}, SIZE{6, 13}},
+                                           std::tuple{131, LONG{-16}, SIZE{8, 18}},
+                                           std::tuple{192, LONG{-24}, SIZE{12, 24}}));
+
+} // namespace

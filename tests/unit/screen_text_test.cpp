@@ -1,0 +1,78 @@
+// phone screen's picture of the screen model: where things land on the
+// 40-column grid and how states are marked.
+#include <gtest/gtest.h>
+
+#include "screen_text.h"
+
+namespace screen = wince::screen;
+
+namespace {
+
+// A lit 240 x 320 screen at 96 dpi with its shell bars.
+screen::Screen lit(const std::string& title)
+{
+    screen::Screen s;
+    s.dark = false;
+    s.title = title;
+    s.ok_button = true;
+    s.title_bar = {0, 0, 240, 26};
+    s.client = {0, 26, 240, 268};
+    s.softkey_bar = {0, 294, 240, 26};
+    s.softkeys = {{"OK", false, {0, 294, 120, 26}}, {"Actions", true, {120, 294, 120, 26}}};
+    return s;
+}
+
+std::vector<std::string> lines(const std::string& text)
+{
+    std::vector<std::string> out;
+    size_t start = 0;
+    for (size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1)
+        out.push_back(text.substr(start, end - start));
+    return out;
+}
+
+} // namespace
+
+TEST(ScreenText, ADarkScreenIsOneLine)
+{
+    EXPECT_EQ(phone::screen_text(screen::Screen{}), "The screen is dark: no window is shown.\n");
+}
+
+TEST(ScreenText, ControlsLandInTheirRowsWithTheirStates)
+{
+    screen::Screen s = lit("A title far too long to fit beside the ok button");
+    screen::Control check{1000, "BUTTON", "Enabled", {3, 29, 180, 16}};
+    check.checked = false;
+    screen::Control title{1008, "STATIC", "Bold", {25, 29 + 26, 180, 14}};
+    title.bold = true;
+    title.align = "center";
+    screen::Control list{1001, "COMBOBOX", "Sound", {90, 29 + 52, 132, 19}};
+    list.items = {"None", "Sound"};
+    list.selection = 1;
+    list.dropped = true;
+    list.focused = true;
+    s.controls = {check, title, list};
+    const auto out = lines(phone::screen_text(s));
+    ASSERT_EQ(out.size(), 26u); // 3 title lines, 20 rows, 3 soft-key lines
+    EXPECT_EQ(out[1], "| A title far too long to fit beside  [ok] |"); // cut before the ok
+    EXPECT_EQ(out[3].substr(0, 14), "| [ ] Enabled ");
+    EXPECT_NE(out[5].find("*Bold*"), std::string::npos);
+    EXPECT_EQ(out[7][1], '>'); // the focused list's row
+    EXPECT_NE(out[7].find("[Sound"), std::string::npos);
+    EXPECT_NE(out[7].find("v]"), std::string::npos);
+    EXPECT_NE(out[9].find("| None"), std::string::npos);
+    EXPECT_NE(out[10].find("|*Sound"), std::string::npos);
+    EXPECT_EQ(out[24], "| OK                            Actions ^  |");
+}
+
+TEST(ScreenText, AMessageBoxWrapsItsTextUnderItsIconOnTop)
+{
+    screen::Screen s = lit("CallTicker");
+    s.controls = {screen::Control{1000, "BUTTON", "Enabled", {3, 29, 180, 16}}};
+    s.messagebox = screen::MessageBoxView{1, 2, "Program not activated. Please perform soft reset and try again.",
+                                          "CallTicker", 0x10, {8, 120, 224, 60}};
+    const std::string text = phone::screen_text(s);
+    EXPECT_NE(text.find("| | (X) Program not activated. Please    | |"), std::string::npos) << text;
+    EXPECT_NE(text.find("| |     perform soft reset and try       | |"), std::string::npos) << text;
+    EXPECT_NE(text.find("| |     again.                           | |"), std::string::npos) << text;
+}
