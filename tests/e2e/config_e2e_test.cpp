@@ -1,13 +1,19 @@
 // CallTickerCfg.exe as its user meets it: real programs on a device driven
 // through the phone tool only (its screen as JSON, the stylus and the
 // keys), and what they did read back from the event log and the registry.
+#include <algorithm>
+#include <chrono>
 #include <filesystem>
+#include <fstream>
+#include <functional>
 #include <memory>
+#include <thread>
 
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
+#include "kernel/process_table.h"
 #include "phone_runner.h"
 #include "test_device.h"
 
@@ -57,6 +63,28 @@ protected:
     }
 
     json Ui() const { return json::parse(phone_->ok({"ui"}), nullptr, false); }
+
+    // Keys and taps reach the program in its own time: the screen once it
+    // shows what `done` looks for (bounded in real time), else as it is.
+    json UiWhen(const std::function<bool(const json&)>& done) const
+    {
+        const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        json ui = Ui();
+        while (!done(ui) && std::chrono::steady_clock::now() < give_up) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            ui = Ui();
+        }
+        return ui;
+    }
+
+    static bool Shows(const json& ui, int id, const char* field, const json& value)
+    {
+        for (const auto& c : ui.value("controls", json::array()))
+            if (c["id"] == id)
+                return c.value(field, json()) == value;
+        return false;
+    }
+    static bool MenuOpen(const json& ui) { return ui.contains("menu") && !ui["menu"].is_null(); }
 
     static json Control(const json& ui, int id)
     {
@@ -128,6 +156,7 @@ TEST_F(Settings, OkStoresEveryValueInOrderThenStartsTheMonitorAndEnds)
 {
     const long pid = Open();
     phone_->ok({"select", "1003", "2"});
+    UiWhen([](const json& ui) { return Shows(ui, 1003, "selection", 2); });
     phone_->ok({"tap", "softkey", "left"});
     const json exit = ExitOf(pid);
     ASSERT_FALSE(exit.is_null());
@@ -156,7 +185,8 @@ TEST_F(Settings, OkWithEnabledClearedStopsTheRunningMonitor)
     StartMonitor();
     const long pid = Open();
     phone_->ok({"tap", "control", "1000"});
-    EXPECT_EQ(Control(Ui(), 1000)["checked"], false);
+    EXPECT_EQ(Control(UiWhen([](const json& ui) { return Shows(ui, 1000, "checked", false); }), 1000)["checked"],
+              false);
     phone_->ok({"tap", "softkey", "left"});
     ASSERT_FALSE(ExitOf(pid).is_null());
     EXPECT_FALSE(phone_->wait_for("process.exit", [](const json& e) { return e["exe"] == "CallTicker.exe"; }).is_null());
@@ -172,6 +202,7 @@ TEST_F(Settings, EveryOtherWayOutStoresNothing)
     for (const auto& way : ways) {
         const long pid = Open();
         phone_->ok({"tap", "control", "1000"});
+        UiWhen([](const json& ui) { return Shows(ui, 1000, "checked", false); });
         phone_->ok(way);
         ASSERT_FALSE(ExitOf(pid).is_null()) << way.front() << " " << way.back();
         EXPECT_TRUE(Stored(pid).empty()) << way.back();
@@ -200,26 +231,28 @@ TEST_F(Settings, TheAboutBoxComesAndGoesLeavingUnsavedChangesInPlace)
 {
     const long pid = Open();
     phone_->ok({"select", "1004", "4"});
+    UiWhen([](const json& ui) { return Shows(ui, 1004, "text", "3 min."); });
     for (int round = 0; round < 3; ++round) {
         phone_->ok({"tap", "softkey", "right"});
+        UiWhen(MenuOpen);
         phone_->ok({"tap", "menu", "About..."});
-        const json about = Ui();
+        const json about = UiWhen([](const json& ui) { return Shows(ui, 1008, "text", "CallTicker 1.3"); });
         EXPECT_EQ(about["title"], "CallTicker");
         const json title = Control(about, 1008);
         EXPECT_EQ(title["text"], "CallTicker 1.3");
         EXPECT_EQ(title["bold"], true);
         int plain_lines = 0;
         for (const auto& c : about["controls"])
-            plain_lines += c["id"] == 0xFFFF && c["class"] == "STATIC" && !c["text"].get<std::string>().empty() &&
+            plain_lines += c["id"] == -1 && c["class"] == "STATIC" && !c["text"].get<std::string>().empty() &&
                            c["bold"] == false;
         EXPECT_EQ(plain_lines, 2);
-        EXPECT_EQ(about["softkeys"][0], "Done");
-        if (round == 1)
-            phone_->ok({"tap", "ok"});
-        else
-            phone_->ok({"tap", "softkey", "left"});
-        const json back = Ui();
+        EXPECT_EQ(about["softkeys"], json::array({"Done"}));
+        // Done, or the ok in the title bar.
+        phone_->ok(round == 1 ? std::vector<std::string>{"tap", "ok"}
+                              : std::vector<std::string>{"tap", "softkey", "left"});
+        const json back = UiWhen([](const json& ui) { return Shows(ui, 1004, "text", "3 min."); });
         EXPECT_EQ(Control(back, 1004)["text"], "3 min.") << "round " << round;
+        EXPECT_EQ(back["softkeys"], json::array({"OK", "Actions"}));
     }
     EXPECT_TRUE(Stored(pid).empty());
     EXPECT_EQ(phone_->events("dialog.open").size(), 4u);
@@ -249,6 +282,7 @@ TEST_F(Settings, AMonitorThatIgnoresItsQuitMessageIsLeftAfterTwoSeconds)
     phone_->ok({"run", "\\Program Files\\CallTicker\\CallTicker.exe", "exit", "0", "600000"});
     const long pid = Open();
     phone_->ok({"tap", "control", "1000"});
+    UiWhen([](const json& ui) { return Shows(ui, 1000, "checked", false); });
     phone_->ok({"tap", "softkey", "left"});
     const json exit = ExitOf(pid);
     ASSERT_FALSE(exit.is_null());
@@ -266,17 +300,26 @@ TEST_F(Settings, ASecondStartBringsTheFirstForwardAndEnds)
 {
     const long first = Open();
     phone_->ok({"tap", "softkey", "right"});
+    UiWhen(MenuOpen);
     phone_->ok({"tap", "menu", "About..."});
+    UiWhen([](const json& ui) { return Shows(ui, 1008, "text", "CallTicker 1.3"); });
     const long second = static_cast<long>(testing_support::started_pid(phone_->ok({"run", kConfig})));
     const json exit = ExitOf(second);
     ASSERT_FALSE(exit.is_null());
     EXPECT_EQ(exit["code"], 0);
     for (const auto& e : phone_->events("dialog.open"))
         EXPECT_EQ(e["pid"], first);
-    const json forward = phone_->wait_for("foreground", [second](const json& e) { return e["pid"] == second; });
+    // The first instance's window, the About box, comes forward at the
+    // second one's request.
+    const double asked = exit["t"];
+    const json forward = phone_->wait_for("foreground", [first, asked](const json& e) {
+        return e["pid"] == first && e["t"].get<double>() >= asked - 1000;
+    });
     ASSERT_FALSE(forward.is_null());
     EXPECT_EQ(forward["title"], "CallTicker");
-    EXPECT_EQ(Ui()["pid"], first);
+    const json ui = Ui();
+    EXPECT_EQ(ui["pid"], first);
+    EXPECT_EQ(ui["hwnd"], forward["hwnd"]);
 }
 
 TEST_F(Settings, ResetStartsAnEnabledMonitorAndNothingElse)
@@ -318,22 +361,45 @@ TEST_F(Settings, BootStartsTheEnabledMonitorWithItsChime)
     EXPECT_TRUE(Running("CallTicker.exe"));
 }
 
+TEST_F(Settings, BootRunsEveryGoodShortcutAndNamesABadOne)
+{
+    std::ofstream(dir_ / "Windows" / "StartUp" / "Broken.lnk") << "no target here";
+    const auto result = phone_->run({"boot"});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_NE(result.errors.find("startup shortcut Broken.lnk"), std::string::npos) << result.errors;
+    EXPECT_EQ(std::count(result.errors.begin(), result.errors.end(), '\n'), 1);
+    EXPECT_TRUE(Running("CallTicker.exe"));
+}
+
+TEST_F(Settings, InitLeavesNoProgramRunningOnTheDeviceItResets)
+{
+    StartMonitor();
+    const auto before = json::parse(phone_->ok({"ps", "--json"}));
+    ASSERT_EQ(before.size(), 1u);
+    const uint32_t pid = before[0]["pid"];
+    phone_->ok({"init"});
+    EXPECT_FALSE(wince::process::host_start_of(pid).has_value());
+    EXPECT_FALSE(Running("CallTicker.exe"));
+}
+
 TEST_F(Settings, TheWholeDialogWorksWithKeysAlone)
 {
     const long pid = Open();
     // Enabled off, then the start signal one down (Vibrate).
     phone_->ok({"key", "SPACE", "TAB", "DOWN"});
-    json ui = Ui();
+    json ui = UiWhen([](const json& u) { return Shows(u, 1001, "text", "Vibrate"); });
     EXPECT_EQ(Control(ui, 1000)["checked"], false);
     EXPECT_EQ(Control(ui, 1001)["focused"], true);
     EXPECT_EQ(Control(ui, 1001)["text"], "Vibrate");
     // The right soft key's menu, its one item, and Done.
     phone_->ok({"key", "F2"});
-    EXPECT_FALSE(Ui()["menu"].is_null());
+    EXPECT_TRUE(MenuOpen(UiWhen(MenuOpen)));
     phone_->ok({"key", "RETURN"});
-    EXPECT_EQ(Control(Ui(), 1008)["text"], "CallTicker 1.3");
+    EXPECT_EQ(Control(UiWhen([](const json& u) { return Shows(u, 1008, "text", "CallTicker 1.3"); }), 1008)["text"],
+              "CallTicker 1.3");
     phone_->ok({"key", "F1"});
-    EXPECT_EQ(Control(Ui(), 1001)["text"], "Vibrate");
+    EXPECT_EQ(Control(UiWhen([](const json& u) { return Shows(u, 1001, "text", "Vibrate"); }), 1001)["text"],
+              "Vibrate");
     // The left soft key stores.
     phone_->ok({"key", "F1"});
     ASSERT_FALSE(ExitOf(pid).is_null());
