@@ -95,7 +95,11 @@ void add_input_commands(CLI::App& app)
                           ->type_name("CLASS");
     by_process->excludes(by_thread, by_window);
     by_thread->excludes(by_window);
-    post->add_option("MSG", options->message, "Message number or name (WM_QUIT, WM_MONITOR_QUIT)")->required();
+    post->add_option("MSG", options->message,
+                     "Message number or name: WM_NULL, WM_CREATE, WM_DESTROY, WM_CLOSE, WM_QUIT, WM_KEYDOWN,\n"
+                     "WM_KEYUP, WM_CHAR, WM_COMMAND, WM_TIMER, WM_USER, WM_CALL_CONNECTED, WM_CALL_ENDED,\n"
+                     "WM_MONITOR_QUIT")
+        ->required();
     post->add_option("WPARAM", options->wparam, "wParam (default 0)");
     post->add_option("LPARAM", options->lparam, "lParam (default 0)");
     post->callback([options] {
@@ -105,7 +109,7 @@ void add_input_commands(CLI::App& app)
     });
 
     auto names = std::make_shared<std::vector<std::string>>();
-    auto* key = app.add_subcommand("key", "Press hardware keys: F1 F2 RETURN ESCAPE TAB UP DOWN LEFT RIGHT SPACE, characters");
+    auto* key = app.add_subcommand("key", "Press hardware keys: F1 F2 (soft keys) RETURN ESCAPE TAB UP DOWN LEFT RIGHT SPACE BACK, characters");
     key->add_option("KEY", *names, "Keys, pressed in order")->required();
     key->callback([names] { run_keys(*names); });
 }

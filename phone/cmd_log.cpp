@@ -35,11 +35,16 @@ struct Filter {
 
     bool matches(const json& e) const
     {
-        if (e.value("t", 0.0) < since)
+        const auto text = [&e](const char* field) {
+            const auto it = e.find(field);
+            return it != e.end() && it->is_string() ? it->get<std::string>() : std::string();
+        };
+        const auto t = e.find("t");
+        if (since > 0 && (t == e.end() || !t->is_number() || t->get<double>() < since))
             return false;
-        if (!exe.empty() && upper(e.value("exe", std::string())) != upper(exe))
+        if (!exe.empty() && upper(text("exe")) != upper(exe))
             return false;
-        return ::fnmatch(event.c_str(), e.value("event", std::string()).c_str(), 0) == 0;
+        return ::fnmatch(event.c_str(), text("event").c_str(), 0) == 0;
     }
 };
 
@@ -47,6 +52,7 @@ struct LogOptions {
     bool follow = false;
     bool all = false;
     bool json = false;
+    bool details = false;
     Filter filter;
 };
 
@@ -197,10 +203,17 @@ void show_log(const LogOptions& options)
     // so that a signal is known for what it is in the call it belongs to.
     bool quiet = options.follow && !options.all;
     Story story;
+    // Asking for events by name asks for the steps among them too.
+    const bool details = options.details || options.filter.event != "*";
     LogReader reader([&](const json& event, const std::string& raw) {
-        const std::string text = options.json ? raw : story.line(event);
-        if (!quiet && options.filter.matches(event))
-            print(text);
+        if (options.json) {
+            if (!quiet && options.filter.matches(event))
+                print(raw);
+            return;
+        }
+        const Told told = story.tell(event);
+        if (!quiet && options.filter.matches(event) && (details || !told.detail))
+            print(Story::format(told));
     });
     FolderWatch* watch = nullptr;
     std::optional<FolderWatch> watching;
@@ -220,6 +233,7 @@ struct WaitOptions {
     std::string seconds;
     std::string timeout;
     bool json = false;
+    bool earlier = false; // --since: events already logged count too
     Filter filter;
 };
 
@@ -234,13 +248,16 @@ void wait_for_event(const WaitOptions& options)
     if (!std::filesystem::exists(device::log_file()))
         throw Failure("no event log at " + device::log_file().string() + " (run phone init first)");
     std::optional<std::chrono::steady_clock::time_point> until;
-    if (!options.timeout.empty())
-        until = wince::clock::real_time_of(wince::clock::now() + parse_device_time(options.timeout, "--timeout"));
+    double timeout = 0;
+    if (!options.timeout.empty()) {
+        timeout = parse_device_time(options.timeout, "--timeout");
+        until = wince::clock::real_time_of(wince::clock::now() + timeout);
+    }
     Story story;
     bool seen = false, replaying = true;
     LogReader reader([&](const json& event, const std::string& raw) {
         const std::string text = options.json ? raw : story.line(event);
-        if (!replaying && !seen && options.filter.matches(event)) {
+        if ((!replaying || options.earlier) && !seen && options.filter.matches(event)) {
             seen = true;
             print(text);
         }
@@ -248,9 +265,11 @@ void wait_for_event(const WaitOptions& options)
     FolderWatch watch;
     reader.drain();
     replaying = false;
+    if (seen)
+        return;
     while (!seen) {
         if (!watch.wait(until))
-            throw Failure("no " + options.filter.event + " event within " + options.timeout + " s of device time");
+            throw Failure("no " + options.filter.event + " event within " + device_time(timeout) + " of device time");
         reader.drain();
     }
 }
@@ -272,6 +291,9 @@ void add_log_commands(CLI::App& app)
     cmd->add_flag("--follow,-f", options->follow, "Keep printing new events as they come (from the end)");
     cmd->add_flag("--all", options->all, "With --follow: start with the events already in the log");
     cmd->add_flag("--json", options->json, "Raw JSON lines as the device writes them");
+    cmd->add_flag("--details", options->details,
+                  "Also the steps under each sound that went as it should (device opened, driver requests,\n"
+                  "the stream's volume, played, closed); --event and --json show them always");
     add_filter_options(cmd, options->filter);
     cmd->add_option_function<std::string>(
            "--since", [options](const std::string& text) { options->filter.since = parse_device_time(text, "--since"); },
@@ -288,13 +310,23 @@ void add_log_commands(CLI::App& app)
     add_filter_options(wait, waiting->filter);
     wait->add_option("--timeout", waiting->timeout, "With --event: give up after this much device time (seconds)")
         ->type_name("S");
+    wait->add_option_function<std::string>(
+           "--since",
+           [waiting](const std::string& text) {
+               waiting->filter.since = parse_device_time(text, "--since");
+               waiting->earlier = true;
+           },
+           "Events already in the log from this device time on count too (--since 0: any)")
+        ->type_name("TIME");
     wait->add_flag("--json", waiting->json, "Print the event as its raw JSON line");
     wait->footer("With --event, prints the event that came and exits 0, or exits 1 when --timeout passes first.\n"
-                 "Only events logged after the wait begins count.");
+                 "Only events logged after the wait begins count, unless --since says from when.");
     wait->callback([waiting] {
         const bool for_event = waiting->filter.event != "*" || !waiting->filter.exe.empty();
         if (for_event == !waiting->seconds.empty())
             throw Failure("wait: give either SECONDS or --event NAME");
+        if (!for_event && (!waiting->timeout.empty() || waiting->earlier))
+            throw Failure("wait: --timeout and --since go with --event");
         if (!for_event)
             sleep_device_time(parse_device_time(waiting->seconds, "SECONDS"));
         else

@@ -3,8 +3,10 @@
 // readable log never hides anything the raw one has.
 #include "story.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <iterator>
 
 #include <windows.h>
 #include <mmsystem.h>
@@ -27,12 +29,23 @@ std::string text_of(const json& event, const char* field)
     return value.is_string() ? value.get<std::string>() : value.dump(-1, ' ', false, json::error_handler_t::replace);
 }
 
+// Fields are read leniently: a log line of another shape than the device
+// writes is told as well as it can be, never a reason to stop.
 uint64_t number_of(const json& event, const char* field)
 {
     const auto it = event.find(field);
     if (it == event.end() || !it->is_number())
         return 0;
-    return it->is_number_unsigned() ? it->get<uint64_t>() : static_cast<uint64_t>(it->get<double>());
+    if (it->is_number_unsigned())
+        return it->get<uint64_t>();
+    const double value = it->get<double>();
+    return value > 0 && value < 1.8e19 ? static_cast<uint64_t>(value) : 0;
+}
+
+double real_of(const json& event, const char* field)
+{
+    const auto it = event.find(field);
+    return it != event.end() && it->is_number() ? it->get<double>() : 0.0;
 }
 
 bool flag(const json& event, const char* field, bool otherwise = true)
@@ -102,6 +115,21 @@ std::string message_box_result(uint64_t result)
     }
 }
 
+std::string message_box_type(uint64_t type)
+{
+    static const char* const buttons[] = {"OK", "OK, Cancel", "Abort, Retry, Ignore", "Yes, No, Cancel",
+                                          "Yes, No", "Retry, Cancel"};
+    const uint64_t set = type & MB_TYPEMASK;
+    std::string text = set < std::size(buttons) ? buttons[set] : "buttons " + std::to_string(set);
+    switch (type & 0xF0) {
+    case MB_ICONHAND: return text + ", stop sign";
+    case MB_ICONQUESTION: return text + ", question mark";
+    case MB_ICONEXCLAMATION: return text + ", exclamation mark";
+    case MB_ICONINFORMATION: return text + ", information sign";
+    default: return text;
+    }
+}
+
 std::string media_words(uint64_t media)
 {
     if (media == LINEMEDIAMODE_INTERACTIVEVOICE)
@@ -153,12 +181,25 @@ std::string backlight_words(const json& event)
     return "backlight " + state;
 }
 
+// The steps under a signal that went as they should: the signal's own line
+// says what was heard, at what volume, where.
+bool is_detail(const json& event)
+{
+    const std::string name = text_of(event, "event");
+    if (name == "waveout.done" || name == "waveout.close")
+        return true;
+    if (name == "waveout.open" || name == "waveout.message")
+        return flag(event, "ok");
+    return name == "waveout.volume" && flag(event, "stream", false);
+}
+
 } // namespace
 
 std::string device_time(double ms)
 {
     if (!std::isfinite(ms) || ms < 0)
         ms = 0;
+    ms = std::min(ms, 1e15); // some 30 000 years: past any device's uptime, within long long
     const auto total = static_cast<long long>(std::llround(ms));
     const long long hours = total / 3'600'000, minutes = total / 60'000 % 60, seconds = total / 1000 % 60,
                     millis = total % 1000;
@@ -211,7 +252,7 @@ std::string Story::describe_call(const json& event)
 {
     const auto id = static_cast<uint32_t>(number_of(event, "call"));
     const std::string state = text_of(event, "state");
-    const double t = event.value("t", 0.0);
+    const double t = real_of(event, "t");
     if (state == "LINECALLSTATE_CONNECTED") {
         if (connected_.empty())
             start_given_ = end_pending_ = false;
@@ -257,7 +298,7 @@ std::string Story::describe(const json& event)
     const std::string name = text_of(event, "event");
     if (name == "process.start")
         return "started: " + text_of(event, "path") +
-               (event.value("cmdline", std::string()).empty() ? "" : " " + text_of(event, "cmdline"));
+               (text_of(event, "cmdline").empty() ? "" : " " + text_of(event, "cmdline"));
     if (name == "process.exit")
         return "ended (exit code " + text_of(event, "code") + ")";
     if (name == "call")
@@ -282,11 +323,11 @@ std::string Story::describe(const json& event)
         std::string format;
         if (event.contains("format") && event["format"].is_object()) {
             const json& f = event["format"];
-            channels_[pid] = f.value("channels", 1u);
-            format = ": " + std::to_string(f.value("bits", 0u)) + "-bit " +
+            channels_[pid] = static_cast<unsigned>(number_of(f, "channels"));
+            format = ": " + std::to_string(number_of(f, "bits")) + "-bit " +
                      (channels_[pid] == 2 ? "stereo" : channels_[pid] == 1 ? "mono" :
                                                         std::to_string(channels_[pid]) + " channels") +
-                     ", " + std::to_string(f.value("rate", 0u)) + " Hz";
+                     ", " + std::to_string(number_of(f, "rate")) + " Hz";
         }
         return "sound output opened" + format;
     }
@@ -321,7 +362,7 @@ std::string Story::describe(const json& event)
     }
     if (name == "timer.set") {
         start_given_ = true;
-        return timer_name(event) + " set: every " + device_time(event.value("ms", 0.0));
+        return timer_name(event) + " set to " + device_time(real_of(event, "ms"));
     }
     if (name == "timer.kill")
         return timer_name(event) + " stopped";
@@ -344,9 +385,20 @@ std::string Story::describe(const json& event)
     if (name == "reg.error")
         return "registry error: " + text_of(event, "message");
     if (name == "messagebox")
-        return "message box \"" + text_of(event, "caption") + "\": " + text_of(event, "text");
+        return "message box \"" + text_of(event, "caption") + "\": " + text_of(event, "text") + " (" +
+               message_box_type(number_of(event, "type")) + ")";
     if (name == "messagebox.end")
         return "message box closed: " + message_box_result(number_of(event, "result"));
+    if (name == "dialog.open")
+        return "dialog \"" + text_of(event, "title") + "\" opened (template " + text_of(event, "template") + ")";
+    if (name == "dialog.end")
+        return "dialog closed: " + message_box_result(number_of(event, "result"));
+    if (name == "foreground")
+        return "\"" + text_of(event, "title") + "\" comes to the front";
+    if (name == "tap")
+        return "tap on " + text_of(event, "target");
+    if (name == "shell.execute")
+        return (flag(event, "ok") ? "starts " : "could not start ") + text_of(event, "file");
     if (name == "key")
         return "key " + text_of(event, "key") + " pressed";
     if (name == "channel.reject")
@@ -357,9 +409,10 @@ std::string Story::describe(const json& event)
 Told Story::tell(const json& event)
 {
     Told told;
-    told.t = event.value("t", 0.0);
+    told.t = real_of(event, "t");
     told.exe = event.contains("exe") && event["exe"].is_string() ? event["exe"].get<std::string>() : "?";
     told.what = describe(event);
+    told.detail = is_detail(event);
     if (!connected_.empty()) {
         double since = told.t;
         for (const auto& [id, at] : connected_)
@@ -369,9 +422,10 @@ Told Story::tell(const json& event)
     return told;
 }
 
-std::string Story::line(const json& event)
+std::string Story::line(const json& event) { return format(tell(event)); }
+
+std::string Story::format(const Told& told)
 {
-    const Told told = tell(event);
     char head[96];
     std::snprintf(head, sizeof head, "%10s  %-14s  %-17s  ", device_time(told.t).c_str(),
                   told.call_time ? ("call " + device_time(*told.call_time)).c_str() : "",

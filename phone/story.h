@@ -29,6 +29,7 @@ struct Told {
     std::string exe;                  // the program that logged it
     std::optional<double> call_time;  // ms since the call connected, while one is
     std::string what;                 // what happened, in words
+    bool detail = false;              // a step under a signal that went as it should
 };
 
 class Story {
@@ -36,6 +37,7 @@ public:
     Told tell(const nlohmann::json& event);
     // tell() as one line: time, call time (when there is one), program, words.
     std::string line(const nlohmann::json& event);
+    static std::string format(const Told& told);
 
 private:
     std::string signal_role();

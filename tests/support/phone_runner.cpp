@@ -9,6 +9,7 @@
 #include <thread>
 
 #include <fcntl.h>
+#include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -42,9 +43,9 @@ uint32_t started_pid(const std::string& output)
     return pid;
 }
 
-CommandResult Phone::run(const std::vector<std::string>& args) const
+RunningCommand::RunningCommand(const std::filesystem::path& device, const std::vector<std::string>& args)
 {
-    std::vector<std::string> argv_text = {(bin_dir() / "phone").string(), "--device", device_.string()};
+    std::vector<std::string> argv_text = {(bin_dir() / "phone").string(), "--device", device.string()};
     argv_text.insert(argv_text.end(), args.begin(), args.end());
     std::vector<char*> argv;
     for (auto& arg : argv_text)
@@ -55,30 +56,54 @@ CommandResult Phone::run(const std::vector<std::string>& args) const
     // (which inherits nothing) never blocks the test on a pipe.
     char out_name[] = "/tmp/phone-out-XXXXXX";
     char err_name[] = "/tmp/phone-err-XXXXXX";
-    int out = mkstemp(out_name), err = mkstemp(err_name);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, out, 1);
-    posix_spawn_file_actions_adddup2(&actions, err, 2);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-
-    CommandResult result;
-    pid_t child = 0;
-    if (posix_spawn(&child, argv[0], &actions, nullptr, argv.data(), environ) == 0) {
-        int status = 0;
-        waitpid(child, &status, 0);
-        result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    }
-    posix_spawn_file_actions_destroy(&actions);
-    lseek(out, 0, SEEK_SET);
-    lseek(err, 0, SEEK_SET);
-    result.output = read_all(out);
-    result.errors = read_all(err);
-    close(out);
-    close(err);
+    out_ = mkstemp(out_name);
+    err_ = mkstemp(err_name);
     unlink(out_name);
     unlink(err_name);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, out_, 1);
+    posix_spawn_file_actions_adddup2(&actions, err_, 2);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    if (posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ) != 0)
+        pid_ = -1;
+    posix_spawn_file_actions_destroy(&actions);
+}
+
+RunningCommand::~RunningCommand()
+{
+    if (pid_ > 0) {
+        ::kill(pid_, SIGKILL);
+        finish();
+    }
+    close(out_);
+    close(err_);
+}
+
+CommandResult RunningCommand::finish()
+{
+    CommandResult result;
+    if (pid_ > 0) {
+        int status = 0;
+        waitpid(pid_, &status, 0);
+        pid_ = -1;
+        result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+    lseek(out_, 0, SEEK_SET);
+    lseek(err_, 0, SEEK_SET);
+    result.output = read_all(out_);
+    result.errors = read_all(err_);
     return result;
+}
+
+CommandResult Phone::run(const std::vector<std::string>& args) const
+{
+    return RunningCommand(device_, args).finish();
+}
+
+std::unique_ptr<RunningCommand> Phone::start(const std::vector<std::string>& args) const
+{
+    return std::make_unique<RunningCommand>(device_, args);
 }
 
 std::string Phone::ok(const std::vector<std::string>& args) const

@@ -4,8 +4,11 @@
 #include <filesystem>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
+
+#include <sys/types.h>
 
 #include <nlohmann/json.hpp>
 
@@ -15,6 +18,23 @@ struct CommandResult {
     int status = -1;     // exit status, or -1 when it did not exit normally
     std::string output;  // standard output
     std::string errors;  // standard error
+};
+
+// A phone command started without waiting for it to end.
+class RunningCommand {
+public:
+    RunningCommand(const std::filesystem::path& device, const std::vector<std::string>& args);
+    ~RunningCommand(); // kills a command that has not finished
+    RunningCommand(const RunningCommand&) = delete;
+    RunningCommand& operator=(const RunningCommand&) = delete;
+
+    pid_t pid() const { return pid_; }
+    // Waits for the command to end.
+    CommandResult finish();
+
+private:
+    pid_t pid_ = -1;
+    int out_ = -1, err_ = -1;
 };
 
 // The process id that `phone run` prints first.
@@ -30,6 +50,9 @@ public:
     // Like run(), but fails the current test when the command fails, and
     // returns its standard output.
     std::string ok(const std::vector<std::string>& args) const;
+
+    // `phone --device DIR args...`, left running.
+    std::unique_ptr<RunningCommand> start(const std::vector<std::string>& args) const;
 
     // The event log of the device.
     std::vector<nlohmann::json> events(const std::string& event = {}) const;

@@ -1,0 +1,124 @@
+// The event log told in words: times, the part a signal plays in its call,
+// names for numbers, and lines of another shape than the device writes.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+#include <mmsystem.h>
+
+#include "monitor.h"
+#include "story.h"
+
+using nlohmann::json;
+using phone::device_time;
+using phone::Story;
+
+namespace {
+
+json event(double t, const std::string& name, json fields = json::object(), const std::string& exe = "CallTicker.exe")
+{
+    fields["t"] = t;
+    fields["event"] = name;
+    fields["exe"] = exe;
+    fields["pid"] = 42;
+    return fields;
+}
+
+json call(double t, const std::string& state)
+{
+    return event(t, "call", {{"call", 1}, {"line", 0}, {"state", "LINECALLSTATE_" + state}, {"media", 4}}, "phone");
+}
+
+json sound(double t, uint32_t volume = 0x80008000)
+{
+    return event(t, "waveout.write", {{"bytes", 6904}, {"ms", 313.1}, {"volume", volume}, {"speaker", false}});
+}
+
+TEST(DeviceTime, MinutesSecondsAndMillisecondsThenHours)
+{
+    EXPECT_EQ(device_time(0), "0:00.000");
+    EXPECT_EQ(device_time(55812), "0:55.812");
+    EXPECT_EQ(device_time(130000.4), "2:10.000");
+    EXPECT_EQ(device_time(3723004), "1:02:03.004");
+    EXPECT_EQ(device_time(-5), "0:00.000");
+}
+
+TEST(Story, SignalsAreToldByThePartTheyPlayInTheCall)
+{
+    Story story;
+    story.tell(call(1000, "CONNECTED"));
+    EXPECT_EQ(story.tell(sound(1200)).what, "start signal: chime, 313 ms, volume 50%");
+    story.tell(event(2000, "timer.set", {{"id", IDT_REGULAR_SIGNAL}, {"ms", 55000}}));
+    const auto beep = story.tell(sound(57000, 0xFFFF));
+    EXPECT_EQ(beep.what, "periodic signal: beep, 313 ms, full volume");
+    ASSERT_TRUE(beep.call_time);
+    EXPECT_EQ(*beep.call_time, 56000);
+    story.tell(call(60000, "DISCONNECTED"));
+    const auto end = story.tell(sound(60100));
+    EXPECT_EQ(end.what, "end signal: chime, 313 ms, volume 50%");
+    EXPECT_FALSE(end.call_time);
+    story.tell(event(61000, "window.destroy", {{"class", "CallTickerWndClass"}, {"title", ""}}));
+    EXPECT_EQ(story.tell(sound(70000)).what, "sound, 313 ms, volume 50%");
+}
+
+TEST(Story, WithoutAStartSignalTheFirstOneIsPeriodicAndVibrationsCount)
+{
+    Story story;
+    story.tell(call(0, "CONNECTED"));
+    EXPECT_EQ(story.tell(event(10, "timer.set", {{"id", IDT_REGULAR_SIGNAL}, {"ms", 55000}})).what,
+              "periodic-signal timer set to 0:55.000");
+    EXPECT_EQ(story.tell(event(55000, "led", {{"led", 1}, {"on", true}})).what,
+              "periodic signal: vibration (vibrator on)");
+    EXPECT_EQ(story.tell(event(55400, "led", {{"led", 1}, {"on", false}})).what, "vibrator off");
+    EXPECT_EQ(story.tell(event(55500, "timer.set", {{"id", 7}, {"ms", 10}}, "Other.exe")).what,
+              "timer 7 set to 0:00.010");
+}
+
+TEST(Story, NumbersAreToldByName)
+{
+    Story story;
+    EXPECT_EQ(story.tell(event(0, "thread.post", {{"msg", 1027}, {"wparam", 0}, {"lparam", 0}, {"tid", 7},
+                                                  {"to_pid", 42}, {"ok", true}}, "CallTickerCfg.exe"))
+                  .what,
+              "posts WM_MONITOR_QUIT to thread 7 of process 42");
+    EXPECT_EQ(story.tell(event(0, "waveout.message", {{"msg", MM_WOM_FORCESPEAKER}, {"param", 1}, {"ok", true}})).what,
+              "sound to the loudspeaker");
+    EXPECT_EQ(story.tell(event(0, "playsound", {{"resource", 101}, {"flags", SND_RESOURCE}, {"ms", 791.2},
+                                                {"found", true}}))
+                  .what,
+              "plays sound resource 101, 791 ms, synchronous");
+    story.tell(event(0, "waveout.open", {{"format", {{"channels", 2}, {"bits", 16}, {"rate", 8000}}}, {"ok", true}}));
+    EXPECT_EQ(story.tell(event(0, "waveout.volume", {{"volume", 0x4000FFFF}, {"stream", true}})).what,
+              "this sound's volume set to left full volume, right volume 25% (0x4000FFFF)");
+    EXPECT_EQ(story.tell(event(0, "backlight", {{"device", "BKL1:"}, {"state", "D4"}, {"flags", 1}})).what,
+              "screen off (backlight D4)");
+    EXPECT_EQ(story.tell(event(0, "messagebox", {{"text", "Failed to initialize TAPI."}, {"caption", "CallTicker"},
+                                                 {"type", MB_OK | MB_ICONEXCLAMATION}}))
+                  .what,
+              "message box \"CallTicker\": Failed to initialize TAPI. (OK, exclamation mark)");
+    EXPECT_EQ(story.tell(event(0, "messagebox.end", {{"result", IDOK}})).what, "message box closed: OK");
+}
+
+TEST(Story, TheStepsUnderASoundAreDetailsUnlessTheyFailed)
+{
+    Story story;
+    EXPECT_TRUE(story.tell(event(0, "waveout.open", {{"format", nullptr}, {"ok", true}})).detail);
+    EXPECT_FALSE(story.tell(event(0, "waveout.open", {{"format", nullptr}, {"ok", false}})).detail);
+    EXPECT_TRUE(story.tell(event(0, "waveout.volume", {{"volume", 0xFFFF}, {"stream", true}})).detail);
+    EXPECT_FALSE(story.tell(event(0, "waveout.volume", {{"volume", 0xFFFF}, {"stream", false}})).detail);
+    EXPECT_FALSE(story.tell(sound(0)).detail);
+    EXPECT_FALSE(story.tell(event(0, "waveout.message", {{"msg", 0x999}, {"param", 0}, {"ok", false}})).detail);
+}
+
+TEST(Story, LinesOfAnotherShapeAreToldAsWellAsTheyCanBe)
+{
+    Story story;
+    const auto told = story.tell(json{{"t", "soon"}, {"event", "call"}, {"state", 5}});
+    EXPECT_EQ(told.t, 0);
+    EXPECT_EQ(told.what.rfind("call 0 5 (line ?", 0), 0u) << told.what;
+    EXPECT_EQ(story.tell(event(1, "custom.thing", {{"a", 1}, {"b", "x y"}})).what, "custom.thing  a=1  b=x y");
+    const std::string line = story.line(json{{"event", 7}});
+    EXPECT_NE(line.find("0:00.000"), std::string::npos);
+    EXPECT_NE(line.find("?"), std::string::npos);
+}
+
+} // namespace
