@@ -266,21 +266,29 @@ private:
         for (size_t i = signals.size() > 3 ? signals.size() - 3 : 0; i < signals.size(); ++i)
             line(signals[i]);
         line("settings", A_BOLD);
+        // The settings' meanings, word-wrapped to the panel.
         std::string words;
         for (const auto& setting : s.settings) {
-            const std::string item = setting.meaning + (&setting == &s.settings.back() ? "" : ", ");
-            if (static_cast<int>(words.size() + item.size()) > width - 2) {
-                line("  " + words);
-                words.clear();
+            const std::string meaning = setting.meaning + (&setting == &s.settings.back() ? "" : ",");
+            size_t at = 0;
+            while (at < meaning.size()) {
+                const size_t space = meaning.find(' ', at);
+                const std::string word = meaning.substr(at, space == std::string::npos ? std::string::npos : space - at);
+                at = space == std::string::npos ? meaning.size() : space + 1;
+                if (!words.empty() && static_cast<int>(words.size() + 1 + word.size()) > width - 2) {
+                    line("  " + words);
+                    words.clear();
+                }
+                words += (words.empty() ? "" : " ") + word;
             }
-            words += item;
         }
-        line("  " + words);
+        if (!words.empty())
+            line("  " + words);
     }
 
     void log_tail(const LogFollower& log, int top, int width, int height)
     {
-        mvhline(top, 0, ACS_HLINE, width);
+        mvhline(top, 0, '-', width);
         put(top, 2, " log ", width);
         const auto& tail = log.tail();
         const int rows = height - 1;
