@@ -72,9 +72,9 @@ struct CallRecord {
 };
 
 // Calls that were connected, in the order they were connected.  A call that
-// was never connected (offered, then dropped) has no record.  Signals are
-// given to the call during which they started, or to the call that has just
-// ended when they come within a few seconds of its end (the end signal).
+// was never connected (offered, then dropped) has no record.  Signals and
+// dark spans belong to the voice call that the monitor's call timer window
+// was created for, up to its end signal after the call is over.
 std::vector<CallRecord> call_history(const std::vector<nlohmann::json>& events);
 
 // "2:05.3": minutes, seconds and tenths of device time.

@@ -37,6 +37,7 @@
 #include "kernel/process_table.h"
 #include "screen_text.h"
 #include "user/screen_model.h"
+#include "view_keys.h"
 #include "settings_view.h"
 #include "story.h"
 #include "tapi/names.h"
@@ -55,7 +56,6 @@ constexpr int kMinWidth = 80;
 constexpr int kMinHeight = 24;
 constexpr int kScreenWidth = 44; // the phone's screen as screen_text frames it
 constexpr size_t kTailKept = 200;
-constexpr const char* kSettingsProgram = "\\Program Files\\CallTicker\\CallTickerCfg.exe";
 
 // A descriptor closed when it goes out of scope.
 class Descriptor {
@@ -314,110 +314,6 @@ private:
 
     std::string message_;
 };
-
-// The newest call in one of `states`, if any.
-std::optional<radio::Call> newest_call(uint32_t states)
-{
-    const auto calls = radio::calls();
-    for (auto it = calls.rbegin(); it != calls.rend(); ++it)
-        if (it->state & states)
-            return *it;
-    return std::nullopt;
-}
-
-std::string place_call(uint32_t media)
-{
-    const auto line = wince::tapi::default_cellular_line();
-    if (!line)
-        return "the device has no line named \"Cellular Line\"";
-    const auto lines = wince::tapi::line_devices();
-    if ((lines[*line].media_modes & media) != media)
-        return "the cellular line does not take " + wince::tapi::media_modes_name(media) + " calls";
-    const auto call = radio::place(*line, LINECALLSTATE_OFFERING, media, false, "");
-    return "call " + std::to_string(call.id) + " rings (" + wince::tapi::media_modes_name(media) + ")";
-}
-
-std::string move_call(uint32_t from, uint32_t to, const char* verb)
-{
-    const auto call = newest_call(from);
-    if (!call)
-        return std::string("no call to ") + verb;
-    radio::change_state(call->id, to);
-    return "call " + std::to_string(call->id) + ": " + verb;
-}
-
-std::string hang_up()
-{
-    const auto call = newest_call(~static_cast<uint32_t>(LINECALLSTATE_IDLE));
-    if (!call)
-        return "no call to hang up";
-    if (call->state != LINECALLSTATE_DISCONNECTED)
-        radio::change_state(call->id, LINECALLSTATE_DISCONNECTED);
-    radio::change_state(call->id, LINECALLSTATE_IDLE);
-    return "call " + std::to_string(call->id) + " hung up";
-}
-
-std::string start_settings_program()
-{
-    const auto program = device::host_path(device::widen(kSettingsProgram));
-    int error = 0;
-    if (!wince::process::spawn(program, {}, error))
-        return std::string("cannot start the settings program: ") + std::strerror(error);
-    return "settings program started";
-}
-
-std::string press(const std::string& name)
-{
-    const auto key = wince::user::parse_key(name);
-    const auto target = wince::user::toplevel::key_target();
-    if (!key || !target)
-        return "no window on the device takes keys";
-    if (!wince::channel::send(target->pid, {{"kind", "key"}, {"window", target->hwnd}, {"key", key->name}}))
-        return "the program of window '" + target->title + "' has ended";
-    return {};
-}
-
-// The device key a terminal key stands for, if any.
-std::optional<std::string> device_key(int ch)
-{
-    switch (ch) {
-    case KEY_F(1): return "F1";
-    case KEY_F(2): return "F2";
-    case KEY_UP: return "UP";
-    case KEY_DOWN: return "DOWN";
-    case KEY_LEFT: return "LEFT";
-    case KEY_RIGHT: return "RIGHT";
-    case '\t': return "TAB";
-    case '\n': case '\r': case KEY_ENTER: return "RETURN";
-    case 27: return "ESCAPE";
-    case ' ': return "SPACE";
-    case KEY_BACKSPACE: case 127: case 8: return "BACK";
-    }
-    if (ch > ' ' && ch < 127)
-        return std::string(1, static_cast<char>(ch));
-    return std::nullopt;
-}
-
-// Runs what a key asks for; returns the words for the footer.
-std::string act(int ch)
-{
-    try {
-        switch (ch) {
-        case KEY_F(3): return place_call(LINEMEDIAMODE_INTERACTIVEVOICE);
-        case KEY_F(4): return move_call(LINECALLSTATE_OFFERING | LINECALLSTATE_DIALING, LINECALLSTATE_CONNECTED, "answer");
-        case KEY_F(5): return move_call(LINECALLSTATE_CONNECTED, LINECALLSTATE_ONHOLD, "hold");
-        case KEY_F(6): return move_call(LINECALLSTATE_ONHOLD, LINECALLSTATE_CONNECTED, "resume");
-        case KEY_F(7): return hang_up();
-        case KEY_F(8): return place_call(LINEMEDIAMODE_DATAMODEM);
-        case KEY_F(9): return start_settings_program();
-        }
-        if (const auto key = device_key(ch))
-            return press(*key);
-    } catch (const std::exception& error) {
-        return error.what();
-    }
-    return {};
-}
 
 // inotify on the device folder and its runtime state.  Changes to lock and
 // scratch files are no news: the view's own reads open those.

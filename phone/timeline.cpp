@@ -123,18 +123,13 @@ std::string minutes(double ms)
     return time.substr(0, time.size() - 2);
 }
 
-std::string signal_setting(int type)
-{
-    return signal_type_name(type);
-}
-
 std::string settings_line(const SettingsInForce& s)
 {
-    std::string line = "Start: " + signal_setting(s.on_type) + "    Periodic: " + signal_setting(s.regular_type);
+    std::string line = "Start: " + signal_type_name(s.on_type) + "    Periodic: " + signal_type_name(s.regular_type);
     if (s.regular_type != 0)
         line += " every " + minutes(s.interval_ms()) + ", " +
                 seconds(s.lead_ms()) + " before";
-    line += "    End: " + signal_setting(s.off_type) + "    Screen off: ";
+    line += "    End: " + signal_type_name(s.off_type) + "    Screen off: ";
     line += s.screen_off_ms() < 0 ? "never" : "after " + seconds(s.screen_off_ms());
     if (!s.enabled)
         line += "    (monitor disabled)";
