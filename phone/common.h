@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <stdexcept>
 #include <optional>
 #include <string>
@@ -43,6 +44,10 @@ void add_process_commands(CLI::App& app); // run, ps
 void add_call_commands(CLI::App& app);    // call ..., line-event
 void add_status_commands(CLI::App& app);  // status
 void add_input_commands(CLI::App& app);   // post, key
+void add_picture_commands(CLI::App& app);  // timeline, screenshot
+void add_view_commands(CLI::App& app);     // view
+// demo; `device_given` tells whether --device named the folder to use.
+void add_demo_commands(CLI::App& app, std::function<bool()> device_given);
 void add_screen_commands(CLI::App& app);  // screen, ui, tap, select
 
 } // namespace phone

@@ -11,7 +11,7 @@
 namespace {
 
 // Commands that make a device rather than use one.
-const std::set<std::string> makes_device = {"init"};
+const std::set<std::string> makes_device = {"init", "demo"};
 
 size_t edit_distance(const std::string& a, const std::string& b)
 {
@@ -109,6 +109,9 @@ int main(int argc, char** argv)
     phone::add_call_commands(app);
     phone::add_status_commands(app);
     phone::add_input_commands(app);
+    phone::add_picture_commands(app);
+    phone::add_view_commands(app);
+    phone::add_demo_commands(app, [&app] { return app.get_option("--device")->count() > 0; });
     phone::add_screen_commands(app);
     // Every command but those that make a device needs one, and relies on
     // its device.json: a folder without one, or a file the device cannot

@@ -1,0 +1,16 @@
+// The device's screen in pixels, as the phone shows it: drawn with cairo
+// and pango from the screen model that the device's programs publish.
+#pragma once
+
+#include <filesystem>
+
+#include "user/screen_model.h"
+
+namespace phone {
+
+// Writes the screen as a PNG of screen.width x screen.height pixels times
+// `scale`; all black when `lit` is false (the backlight is off) or no
+// window is shown.  Throws Failure when the file cannot be written.
+void write_screenshot(const wince::screen::Screen& screen, bool lit, int scale, const std::filesystem::path& file);
+
+} // namespace phone
