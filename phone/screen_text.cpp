@@ -132,12 +132,6 @@ void draw_control(Grid& grid, const Scale& s, const screen::Control& c, int row)
         std::string shown = c.text.substr(0, static_cast<size_t>(inner));
         grid.put(row, col, "[" + shown);
         grid.put(row, col + width - 2, "v]");
-        if (c.dropped) {
-            grid.box(row + 1, col, static_cast<int>(c.items.size()) + 2, width);
-            for (size_t i = 0; i < c.items.size(); ++i)
-                grid.put(row + 2 + static_cast<int>(i), col + 1,
-                         (static_cast<int>(i) == c.selection ? "*" : " ") + c.items[i], width - 2);
-        }
     } else if (c.icon) {
         const std::string icon = "[icon " + std::to_string(c.icon->resource) + "]";
         grid.put(row, col + std::max(0, (width - static_cast<int>(icon.size())) / 2), icon);
@@ -147,6 +141,18 @@ void draw_control(Grid& grid, const Scale& s, const screen::Control& c, int row)
         const int start = c.align == "center" ? col + std::max(0, (width - length) / 2) : col;
         grid.put(row, start, text, width);
     }
+}
+
+// An open list lies over the controls below its box, so it is drawn after
+// all of them.
+void draw_dropped_list(Grid& grid, const Scale& s, const screen::Control& c, int row)
+{
+    const int col = s.col(c.rect.x);
+    const int width = s.cols(c.rect.width);
+    grid.box(row + 1, col, static_cast<int>(c.items.size()) + 2, width);
+    for (size_t i = 0; i < c.items.size(); ++i)
+        grid.put(row + 2 + static_cast<int>(i), col + 1,
+                 (static_cast<int>(i) == c.selection ? "*" : " ") + c.items[i], width - 2);
 }
 
 void draw_menu(Grid& grid, const Scale& s, const screen::Menu& menu)
@@ -249,6 +255,9 @@ std::string screen_text(const screen::Screen& s)
     const Scale scale{s.width, area_height, area_top, rows};
     for (const auto& c : s.controls)
         draw_control(grid, scale, c, row_of(scale, c, s.controls));
+    for (const auto& c : s.controls)
+        if (c.kind == "COMBOBOX" && c.dropped)
+            draw_dropped_list(grid, scale, c, row_of(scale, c, s.controls));
     if (s.menu)
         draw_menu(grid, scale, *s.menu);
     if (s.messagebox)

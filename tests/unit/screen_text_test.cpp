@@ -82,6 +82,21 @@ TEST(ScreenText, ALabelSharesTheRowOfTheFieldBesideIt)
     EXPECT_EQ(out[row].find("Alone"), std::string::npos); // overlaps no field: a row of its own
 }
 
+TEST(ScreenText, AnOpenListLiesOverTheControlsBelowIt)
+{
+    screen::Screen s = lit("Lists");
+    screen::Control open{1003, "COMBOBOX", "Sound", {90, 60, 132, 19}};
+    open.items = {"None", "Sound", "Vibrate"};
+    open.selection = 1;
+    open.dropped = true;
+    screen::Control below{1004, "COMBOBOX", "1 min.", {90, 86, 132, 19}};
+    s.controls = {open, below};
+    const std::string text = phone::screen_text(s);
+    EXPECT_NE(text.find("| None"), std::string::npos);
+    EXPECT_NE(text.find("|*Sound"), std::string::npos);
+    EXPECT_EQ(text.find("1 min."), std::string::npos); // hidden under the open list
+}
+
 TEST(ScreenText, AMessageBoxWrapsItsTextUnderItsIconOnTop)
 {
     screen::Screen s = lit("CallTicker");
