@@ -109,10 +109,10 @@ int main(int argc, char** argv)
     phone::add_call_commands(app);
     phone::add_status_commands(app);
     phone::add_input_commands(app);
+    phone::add_screen_commands(app);
     phone::add_picture_commands(app);
     phone::add_view_commands(app);
     phone::add_demo_commands(app, [&app] { return app.get_option("--device")->count() > 0; });
-    phone::add_screen_commands(app);
     // Every command but those that make a device needs one, and relies on
     // its device.json: a folder without one, or a file the device cannot
     // use, is reported before the command runs (and before it creates
