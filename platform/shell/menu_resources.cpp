@@ -3,7 +3,7 @@
 // pop-ups nested inside pop-ups, separators' looks and item states.
 #include "menu_resources.h"
 
-#include "resources/image.h"
+#include "resources/word_reader.h"
 
 namespace wince::shell {
 namespace {
@@ -13,46 +13,14 @@ constexpr WORD mf_end = 0x0080;
 constexpr WORD no_menu = 0xFFFF;
 constexpr size_t words_per_button = 7;
 
-class Words {
-public:
-    explicit Words(std::span<const unsigned char> bytes) : bytes_(bytes) {}
-    bool ok() const { return ok_; }
-    bool at_end() const { return at_ + 2 > bytes_.size(); }
-
-    WORD next()
-    {
-        if (at_ + 2 > bytes_.size()) {
-            ok_ = false;
-            return 0;
-        }
-        const WORD w = static_cast<WORD>(bytes_[at_] | bytes_[at_ + 1] << 8);
-        at_ += 2;
-        return w;
-    }
-
-    std::wstring string()
-    {
-        const size_t start = at_;
-        size_t count = 0;
-        while (ok_ && next() != 0)
-            ++count;
-        return ok_ ? resources::from_utf16(bytes_.data() + start, count) : std::wstring{};
-    }
-
-private:
-    std::span<const unsigned char> bytes_;
-    size_t at_ = 0;
-    bool ok_ = true;
-};
-
 // Items up to and including the one flagged MF_END; `depth` 0 is the bar.
-void read_items(Words& in, std::vector<user::MenuItem>& out, int depth)
+void read_items(resources::WordReader& in, std::vector<user::MenuItem>& out, int depth)
 {
     for (;;) {
-        const WORD flags = in.next();
+        const WORD flags = in.word();
         user::MenuItem item;
         if (!(flags & mf_popup))
-            item.command = in.next();
+            item.command = in.word();
         // A "&" marks the access key; the screen shows the letter without it.
         for (wchar_t c : in.string())
             if (c != L'&')
@@ -77,9 +45,9 @@ void read_items(Words& in, std::vector<user::MenuItem>& out, int depth)
 
 std::optional<std::vector<user::MenuItem>> parse_menu(std::span<const unsigned char> bytes)
 {
-    Words in(bytes);
-    const WORD version = in.next();
-    const WORD header_size = in.next();
+    resources::WordReader in(bytes);
+    const WORD version = in.word();
+    const WORD header_size = in.word();
     if (!in.ok() || version != 0 || header_size != 0)
         return std::nullopt;
     std::vector<user::MenuItem> items;
@@ -92,21 +60,21 @@ std::optional<std::vector<user::MenuItem>> parse_menu(std::span<const unsigned c
 
 std::optional<BarData> parse_menubar(std::span<const unsigned char> bytes)
 {
-    Words in(bytes);
+    resources::WordReader in(bytes);
     BarData bar;
-    bar.menu = in.next();
-    const WORD count = in.next();
+    bar.menu = in.word();
+    const WORD count = in.word();
     if (!in.ok() || bytes.size() < 4 + size_t{count} * words_per_button * 2)
         return std::nullopt;
     for (WORD i = 0; i < count; ++i) {
         BarButton b;
-        b.image = in.next();
-        b.command = in.next();
-        b.state = in.next();
-        b.style = in.next();
-        b.label = in.next();
-        in.next(); // reserved
-        const WORD submenu = in.next();
+        b.image = in.word();
+        b.command = in.word();
+        b.state = in.word();
+        b.style = in.word();
+        b.label = in.word();
+        in.word(); // reserved
+        const WORD submenu = in.word();
         b.submenu = submenu == no_menu ? -1 : submenu;
         bar.buttons.push_back(b);
     }

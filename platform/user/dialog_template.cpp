@@ -5,80 +5,10 @@
 // programs' resources do not use.
 #include "dialog_template.h"
 
-#include "resources/image.h"
+#include "resources/word_reader.h"
 
 namespace wince::user {
 namespace {
-
-class Reader {
-public:
-    explicit Reader(std::span<const unsigned char> bytes) : bytes_(bytes) {}
-
-    bool ok() const { return ok_; }
-
-    WORD word()
-    {
-        if (at_ + 2 > bytes_.size()) {
-            ok_ = false;
-            return 0;
-        }
-        const WORD w = static_cast<WORD>(bytes_[at_] | bytes_[at_ + 1] << 8);
-        at_ += 2;
-        return w;
-    }
-
-    DWORD dword()
-    {
-        const DWORD low = word();
-        return low | DWORD{word()} << 16;
-    }
-
-    short signed_word() { return static_cast<short>(word()); }
-
-    // A zero-ended UTF-16 string.
-    std::wstring string()
-    {
-        const size_t start = at_;
-        size_t count = 0;
-        while (ok_ && word() != 0)
-            ++count;
-        if (!ok_)
-            return {};
-        return resources::from_utf16(bytes_.data() + start, count);
-    }
-
-    // sz_Or_Ord: nothing (0), an ordinal (0xFFFF nnnn) or a string.
-    std::wstring string_or_ordinal(int& ordinal)
-    {
-        ordinal = -1;
-        if (at_ + 2 > bytes_.size()) {
-            ok_ = false;
-            return {};
-        }
-        const WORD first = static_cast<WORD>(bytes_[at_] | bytes_[at_ + 1] << 8);
-        if (first == 0xFFFF) {
-            word();
-            ordinal = word();
-            return {};
-        }
-        return string();
-    }
-
-    void align_dword() { at_ = (at_ + 3) & ~size_t{3}; }
-
-    void skip(size_t n)
-    {
-        if (at_ + n > bytes_.size())
-            ok_ = false;
-        else
-            at_ += n;
-    }
-
-private:
-    std::span<const unsigned char> bytes_;
-    size_t at_ = 0;
-    bool ok_ = true;
-};
 
 std::wstring class_of_ordinal(int ordinal)
 {
@@ -100,7 +30,7 @@ std::wstring class_of_ordinal(int ordinal)
     }
 }
 
-void read_item(Reader& in, DialogItem& item)
+void read_item(resources::WordReader& in, DialogItem& item)
 {
     in.align_dword();
     item.style = in.dword();
@@ -122,7 +52,7 @@ void read_item(Reader& in, DialogItem& item)
 
 std::optional<DialogTemplate> parse_dialog_template(std::span<const unsigned char> bytes)
 {
-    Reader in(bytes);
+    resources::WordReader in(bytes);
     DialogTemplate t;
     t.style = in.dword();
     if (in.ok() && (t.style & 0xFFFF0000u) == 0xFFFF0000u && (t.style & 0xFFFF) == 1)
