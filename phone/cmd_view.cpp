@@ -392,8 +392,8 @@ struct Curses {
 void arm(int timer, bool ticking)
 {
     const timespec period{0, ticking ? 200'000'000 : 0};
-    const itimerspec spec{period, period};
-    ::timerfd_settime(timer, 0, &spec, nullptr);
+    const itimerspec schedule{period, period};
+    ::timerfd_settime(timer, 0, &schedule, nullptr);
 }
 
 void run_view()

@@ -13,16 +13,13 @@
 #include <cairo.h>
 #include <pango/pangocairo.h>
 
+#include "colour.h"
 #include "common.h"
 
 namespace phone {
 namespace {
 
 namespace screen = wince::screen;
-
-struct Colour {
-    double r, g, b;
-};
 
 constexpr Colour kWhite{1, 1, 1};
 constexpr Colour kBlack{0, 0, 0};
@@ -35,11 +32,9 @@ constexpr Colour kBarBottom{0.12, 0.12, 0.15};
 constexpr Colour kHighlight{0.10, 0.33, 0.72};
 constexpr Colour kButtonFace{0.86, 0.87, 0.90};
 
-void set(cairo_t* cr, Colour c) { cairo_set_source_rgb(cr, c.r, c.g, c.b); }
-
 void fill(cairo_t* cr, const screen::Rect& r, Colour c)
 {
-    set(cr, c);
+    set_colour(cr, c);
     cairo_rectangle(cr, r.x, r.y, r.width, r.height);
     cairo_fill(cr);
 }
@@ -58,7 +53,7 @@ void gradient(cairo_t* cr, const screen::Rect& r, Colour top, Colour bottom)
 // A one-pixel frame inside the rectangle.
 void frame(cairo_t* cr, const screen::Rect& r, Colour c, double width = 1)
 {
-    set(cr, c);
+    set_colour(cr, c);
     cairo_set_line_width(cr, width);
     cairo_rectangle(cr, r.x + width / 2, r.y + width / 2, r.width - width, r.height - width);
     cairo_stroke(cr);
@@ -91,7 +86,7 @@ void text(cairo_t* cr, const std::string& words, const screen::Rect& box, Font f
     cairo_save(cr);
     cairo_rectangle(cr, box.x, box.y, box.width, box.height);
     cairo_clip(cr);
-    set(cr, colour);
+    set_colour(cr, colour);
     cairo_move_to(cr, std::round(x), std::round(box.y + (box.height - height) / 2.0));
     pango_cairo_show_layout(cr, layout.get());
     cairo_restore(cr);
@@ -133,7 +128,7 @@ private:
         if (s_.ok_button) {
             const auto& ok = s_.ok;
             const double r = std::min(ok.width, ok.height) / 2.0 - px(2);
-            set(cr_, kWhite);
+            set_colour(cr_, kWhite);
             cairo_set_line_width(cr_, std::max(1, px(1.5)));
             cairo_new_path(cr_);
             cairo_arc(cr_, ok.x + ok.width / 2.0, ok.y + ok.height / 2.0, r, 0, 2 * M_PI);
@@ -165,7 +160,7 @@ private:
         fill(cr_, box, kWhite);
         frame(cr_, box, kText, std::max(1, px(1)));
         if (*c.checked) {
-            set(cr_, kText);
+            set_colour(cr_, kText);
             cairo_set_line_width(cr_, std::max(1.5, 2 * unit_));
             cairo_move_to(cr_, box.x + side * 0.22, box.y + side * 0.52);
             cairo_line_to(cr_, box.x + side * 0.42, box.y + side * 0.74);
@@ -220,7 +215,7 @@ private:
         const screen::Rect arrow{r.x + r.width - arrow_width, r.y, arrow_width, r.height};
         fill(cr_, arrow, kButtonFace);
         frame(cr_, arrow, kFrame, std::max(1, px(1)));
-        set(cr_, kText);
+        set_colour(cr_, kText);
         const double cx = arrow.x + arrow.width / 2.0, cy = arrow.y + arrow.height / 2.0, a = px(3.5);
         cairo_move_to(cr_, cx - a, cy - a / 2);
         cairo_line_to(cr_, cx + a, cy - a / 2);
@@ -295,7 +290,7 @@ private:
             const auto& key = s_.softkeys[i];
             text(cr_, key.label + (key.popup ? " \u25B4" : ""), key.rect, {px(13), true}, kWhite, Align::Centre);
             if (i > 0) {
-                set(cr_, {0.55, 0.55, 0.6});
+                set_colour(cr_, {0.55, 0.55, 0.6});
                 cairo_set_line_width(cr_, 1);
                 cairo_move_to(cr_, key.rect.x + 0.5, key.rect.y + px(5));
                 cairo_line_to(cr_, key.rect.x + 0.5, key.rect.y + key.rect.height - px(5));
@@ -342,7 +337,7 @@ private:
     void stop_icon(uint32_t type, const screen::Rect& r)
     {
         const bool stop = (type & 0xF0) == 0x10;
-        set(cr_, stop ? Colour{0.80, 0.10, 0.10} : kHighlight);
+        set_colour(cr_, stop ? Colour{0.80, 0.10, 0.10} : kHighlight);
         cairo_new_path(cr_);
         cairo_arc(cr_, r.x + r.width / 2.0, r.y + r.height / 2.0, r.width / 2.0, 0, 2 * M_PI);
         cairo_fill(cr_);
@@ -364,7 +359,7 @@ private:
         cairo_save(cr_);
         cairo_rectangle(cr_, r.x, r.y, r.width, r.height);
         cairo_clip(cr_);
-        set(cr_, kText);
+        set_colour(cr_, kText);
         cairo_move_to(cr_, r.x, r.y);
         pango_cairo_show_layout(cr_, layout.get());
         cairo_restore(cr_);

@@ -16,6 +16,7 @@
 #include <cairo.h>
 #include <pango/pangocairo.h>
 
+#include "colour.h"
 #include "common.h"
 
 namespace phone {
@@ -27,10 +28,6 @@ constexpr double kTop = 92;
 constexpr double kRowHeight = 178;
 constexpr double kLegendHeight = 56;
 
-struct Colour {
-    double r, g, b;
-};
-
 constexpr Colour kInk{0.13, 0.13, 0.16};
 constexpr Colour kMuted{0.40, 0.40, 0.45};
 constexpr Colour kConnected{0.80, 0.90, 0.95};
@@ -41,11 +38,6 @@ constexpr Colour kInterval{0.12, 0.37, 0.55};
 constexpr Colour kChime{0.90, 0.62, 0.00};
 constexpr Colour kBeep{0.84, 0.37, 0.00};
 constexpr Colour kVibration{0.48, 0.25, 0.63};
-
-void set_colour(cairo_t* cr, Colour c, double alpha = 1)
-{
-    cairo_set_source_rgba(cr, c.r, c.g, c.b, alpha);
-}
 
 Colour colour_of(SignalKind kind)
 {
