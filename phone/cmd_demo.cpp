@@ -23,6 +23,7 @@
 #include "call_history.h"
 #include "common.h"
 #include "device/device.h"
+#include "device/files.h"
 #include "narrator.h"
 
 extern char** environ;
@@ -338,6 +339,10 @@ void run_demo(const DemoOptions& options)
         if (!::mkdtemp(dir.data()))
             throw Failure(std::string("demo: cannot make a device folder: ") + std::strerror(errno));
         device::set_root(dir);
+    } else if (!device::make_private_dirs(device::root())) {
+        // The steps' output is kept in the folder before init has made it.
+        throw Failure("demo: cannot make the device folder " + device::root().string() + ": " +
+                      std::strerror(errno));
     }
     Demo demo(options);
     try {

@@ -49,7 +49,9 @@ bool eventually(const std::function<bool()>& probe, double seconds = 10)
 TEST(Demo, NarratesWhatItsLogShowsAndDrawsItsCalls)
 {
     TempDevice device;
-    Phone phone(device.dir());
+    // A --device folder that does not exist yet is made, as init makes one.
+    const auto root = device.dir() / "new";
+    Phone phone(root);
     const auto demo = phone.run({"demo", "--clock-rate", "10"});
     ASSERT_EQ(demo.status, 0) << demo.errors << demo.output;
 
@@ -78,7 +80,7 @@ TEST(Demo, NarratesWhatItsLogShowsAndDrawsItsCalls)
         }
     }
 
-    const auto pictures = device.dir() / "pictures";
+    const auto pictures = root / "pictures";
     for (const char* name : {"settings.png", "timeline.svg", "timeline.png"})
         EXPECT_TRUE(std::filesystem::is_regular_file(pictures / name)) << name;
 
