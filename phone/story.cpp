@@ -14,6 +14,7 @@
 
 #include "common.h"
 #include "monitor.h"
+#include "../config/resource.h"
 #include "tapi/names.h"
 
 namespace phone {
@@ -113,6 +114,24 @@ std::string message_box_result(uint64_t result)
     case IDNO: return "No";
     default: return std::to_string(result);
     }
+}
+
+// A dialog's result as the program passed it to EndDialog: the name of a
+// standard button's id, or of one of the settings program's own, else the
+// number.  What the program did before it ended is for its other events.
+std::string dialog_result(const std::string& exe, uint64_t result)
+{
+    static const std::map<uint64_t, std::string> standard = {
+        {IDOK, "IDOK"},     {IDCANCEL, "IDCANCEL"}, {IDABORT, "IDABORT"}, {IDRETRY, "IDRETRY"},
+        {IDIGNORE, "IDIGNORE"}, {IDYES, "IDYES"},   {IDNO, "IDNO"}};
+    static const std::map<uint64_t, std::string> settings_program = {
+        {IDM_OK, "IDM_OK"}, {IDM_DONE, "IDM_DONE"}, {WM_CLOSE, "WM_CLOSE"}};
+    if (const auto it = standard.find(result); it != standard.end())
+        return it->second;
+    if (exe == "CallTickerCfg.exe")
+        if (const auto it = settings_program.find(result); it != settings_program.end())
+            return it->second + " (" + std::to_string(result) + ")";
+    return std::to_string(result);
 }
 
 std::string message_box_type(uint64_t type)
@@ -392,7 +411,7 @@ std::string Story::describe(const json& event)
     if (name == "dialog.open")
         return "dialog \"" + text_of(event, "title") + "\" opened (template " + text_of(event, "template") + ")";
     if (name == "dialog.end")
-        return "dialog closed: " + message_box_result(number_of(event, "result"));
+        return "dialog closed: " + dialog_result(text_of(event, "exe"), number_of(event, "result"));
     if (name == "foreground")
         return "\"" + text_of(event, "title") + "\" comes to the front";
     if (name == "tap")

@@ -96,6 +96,11 @@ TEST(Story, NumbersAreToldByName)
                   .what,
               "message box \"CallTicker\": Failed to initialize TAPI. (OK, exclamation mark)");
     EXPECT_EQ(story.tell(event(0, "messagebox.end", {{"result", IDOK}})).what, "message box closed: OK");
+    // A dialog's result as the program returned it, named where it has a name.
+    EXPECT_EQ(story.tell(event(0, "dialog.end", {{"result", IDOK}}, "CallTickerCfg.exe")).what, "dialog closed: IDOK");
+    EXPECT_EQ(story.tell(event(0, "dialog.end", {{"result", 0x800D}}, "CallTickerCfg.exe")).what,
+              "dialog closed: IDM_OK (32781)");
+    EXPECT_EQ(story.tell(event(0, "dialog.end", {{"result", 0x800D}}, "DialogProbe.exe")).what, "dialog closed: 32781");
 }
 
 TEST(Story, TheStepsUnderASoundAreDetailsUnlessTheyFailed)
