@@ -244,7 +244,7 @@ private:
                 put(y++, left, text, width, attributes);
         };
         line(std::string("backlight  ") + (s.dark ? "OFF, screen dark" : "on"), s.dark ? A_BOLD : A_NORMAL);
-        line(s.vibrating ? "vibrator   ~~~ VIBRATING ~~~" : "vibrator   still", s.vibrating ? A_REVERSE | A_BOLD : A_NORMAL);
+        line(s.vibrating ? "vibrator   on" : "vibrator   off", s.vibrating ? A_REVERSE | A_BOLD : A_NORMAL);
         line("volume     " + volume_percent(s.volume));
         line(s.calls.empty() ? "calls      none" : "calls", A_BOLD);
         for (const auto& call : s.calls) {
