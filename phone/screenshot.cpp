@@ -5,6 +5,7 @@
 #include "screenshot.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <cstring>
 #include <memory>
@@ -124,7 +125,7 @@ private:
         screen::Rect caption = bar;
         caption.x += px(6);
         caption.width = (s_.ok_button ? s_.ok.x : bar.x + bar.width) - caption.x;
-        text(cr_, s_.title, caption, {px(13), true}, kWhite);
+        text(cr_, s_.messagebox ? s_.messagebox->caption : s_.title, caption, {px(13), true}, kWhite);
         if (s_.ok_button) {
             const auto& ok = s_.ok;
             const double r = std::min(ok.width, ok.height) / 2.0 - px(2);
@@ -314,21 +315,19 @@ private:
         }
     }
 
+    // A Pocket PC message box: its caption takes the title bar (see
+    // title_bar), the box holds the icon and the text within its padding.
     void messagebox(const screen::MessageBoxView& box)
     {
         const auto& r = box.rect;
         fill(cr_, r, kWhite);
         frame(cr_, r, kText, std::max(1, px(1)));
-        const screen::Rect caption{r.x, r.y, r.width, px(22)};
-        gradient(cr_, caption, kTitleTop, kTitleBottom);
-        text(cr_, box.caption, {caption.x + px(6), caption.y, caption.width - px(12), caption.height}, {px(12), true},
-             kWhite);
-        screen::Rect body{r.x + px(8), caption.y + caption.height + px(6), r.width - px(16),
-                          r.height - caption.height - px(12)};
+        const int padding = px(12);
+        screen::Rect body{r.x + padding, r.y + padding, r.width - 2 * padding, r.height - 2 * padding};
         if ((box.type & 0xF0) != 0) {
-            stop_icon(box.type, {body.x, body.y, px(24), px(24)});
-            body.x += px(32);
-            body.width -= px(32);
+            stop_icon(box.type, {body.x + px(4), body.y + px(4), px(24), px(24)});
+            body.x += px(32) + padding;
+            body.width -= px(32) + padding;
         }
         wrapped(box.text, body);
     }
@@ -376,20 +375,34 @@ void write_screenshot(const screen::Screen& s, bool lit, int scale, const std::f
 {
     if (scale < 1 || scale > 8)
         throw Failure("--scale must be 1 to 8 (not " + std::to_string(scale) + ")");
-    std::unique_ptr<cairo_surface_t, decltype(&cairo_surface_destroy)> surface(
-        cairo_image_surface_create(CAIRO_FORMAT_RGB24, s.width * scale, s.height * scale), cairo_surface_destroy);
-    if (cairo_surface_status(surface.get()) != CAIRO_STATUS_SUCCESS)
+    std::string extension = file.extension().string();
+    std::transform(extension.begin(), extension.end(), extension.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    if (extension != ".png")
+        throw Failure("cannot draw into '" + file.string() + "': give a file name ending in .png");
+    // Drawn once at the device's pixels, then each pixel enlarged: text laid
+    // out at a larger scale would wrap and clip differently from the device.
+    using Surface = std::unique_ptr<cairo_surface_t, decltype(&cairo_surface_destroy)>;
+    Surface device(cairo_image_surface_create(CAIRO_FORMAT_RGB24, s.width, s.height), cairo_surface_destroy);
+    Surface picture(cairo_image_surface_create(CAIRO_FORMAT_RGB24, s.width * scale, s.height * scale),
+                    cairo_surface_destroy);
+    if (cairo_surface_status(device.get()) != CAIRO_STATUS_SUCCESS ||
+        cairo_surface_status(picture.get()) != CAIRO_STATUS_SUCCESS)
         throw Failure("cannot make a picture of " + std::to_string(s.width) + " x " + std::to_string(s.height) +
                       " pixels");
-    cairo_t* cr = cairo_create(surface.get());
-    // Pixel-exact lines at every scale.
-    cairo_scale(cr, scale, scale);
+    cairo_t* cr = cairo_create(device.get());
     if (lit && !s.dark)
         Painter(cr, s).paint();
     else
         fill(cr, {0, 0, s.width, s.height}, kBlack);
     cairo_destroy(cr);
-    const cairo_status_t status = cairo_surface_write_to_png(surface.get(), file.c_str());
+    cr = cairo_create(picture.get());
+    cairo_scale(cr, scale, scale);
+    cairo_set_source_surface(cr, device.get(), 0, 0);
+    cairo_pattern_set_filter(cairo_get_source(cr), CAIRO_FILTER_NEAREST);
+    cairo_paint(cr);
+    cairo_destroy(cr);
+    const cairo_status_t status = cairo_surface_write_to_png(picture.get(), file.c_str());
     if (status != CAIRO_STATUS_SUCCESS)
         throw Failure("cannot write " + file.string() + ": " + cairo_status_to_string(status));
 }

@@ -8,9 +8,11 @@
 
 namespace phone {
 
-// Writes the screen as a PNG of screen.width x screen.height pixels times
-// `scale`; all black when `lit` is false (the backlight is off) or no
-// window is shown.  Throws Failure when the file cannot be written.
+// Writes the screen as a PNG of screen.width x screen.height pixels, each
+// drawn as `scale` x `scale` pixels, so that every scale shows the same
+// picture; all black when `lit` is false (the backlight is off) or no
+// window is shown.  Throws Failure for a file name not ending in .png and
+// when the file cannot be written.
 void write_screenshot(const wince::screen::Screen& screen, bool lit, int scale, const std::filesystem::path& file);
 
 } // namespace phone

@@ -1,9 +1,11 @@
 // Screenshots from a screen model made by hand: the size the dpi and the
 // scale give, a dark screen when the backlight is off or nothing is shown,
-// and a refusal of scales that make no picture.
+// a refusal of scales that make no picture and of files that are no PNG,
+// and the same picture at every scale.
 #include <cairo.h>
 
 #include <cstring>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -72,8 +74,53 @@ TEST(Screenshot, SizeFollowsTheScreenAndTheScaleAndDarkIsBlack)
     EXPECT_EQ(lit_pixels(file, width, height), 0) << "no window shown";
 
     EXPECT_THROW(phone::write_screenshot(Dialog(), true, 0, file), phone::Failure);
+    EXPECT_THROW(phone::write_screenshot(Dialog(), true, 1, device.dir() / "shot.jpg"), phone::Failure);
+    EXPECT_FALSE(std::filesystem::exists(device.dir() / "shot.jpg"));
     EXPECT_THROW(phone::write_screenshot(Dialog(), true, 1, device.dir() / "no" / "such" / "folder.png"),
                  phone::Failure);
+}
+
+// The pixels of a PNG, 0xRRGGBB, row by row.
+std::vector<uint32_t> pixels(const std::filesystem::path& file, int& width)
+{
+    cairo_surface_t* image = cairo_image_surface_create_from_png(file.c_str());
+    width = cairo_image_surface_get_width(image);
+    const int height = cairo_image_surface_get_height(image);
+    std::vector<uint32_t> out;
+    const unsigned char* data = cairo_image_surface_get_data(image);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x) {
+            uint32_t pixel;
+            std::memcpy(&pixel, data + y * cairo_image_surface_get_stride(image) + x * 4, 4);
+            out.push_back(pixel & 0xFFFFFF);
+        }
+    cairo_surface_destroy(image);
+    return out;
+}
+
+TEST(Screenshot, EveryScaleShowsTheSamePicture)
+{
+    // Two lines of a message box, wrapped and clipped to its body: a layout
+    // made again at a larger scale wraps and clips elsewhere.
+    screen::Screen s = Dialog();
+    s.messagebox = screen::MessageBoxView{1, 2, "Program not activated. Please perform soft reset and try again.",
+                                          "CallTicker", 0x10, {8, 120, 224, 70}};
+    testing_support::TempDevice device;
+    int width = 0, wide = 0;
+    phone::write_screenshot(s, true, 1, device.dir() / "one.png");
+    const auto small = pixels(device.dir() / "one.png", width);
+    for (const int scale : {2, 3}) {
+        phone::write_screenshot(s, true, scale, device.dir() / "big.png");
+        const auto big = pixels(device.dir() / "big.png", wide);
+        ASSERT_EQ(wide, width * scale);
+        ASSERT_EQ(big.size(), small.size() * scale * scale);
+        int differ = 0;
+        for (size_t i = 0; i < big.size(); ++i) {
+            const size_t x = i % wide / scale, y = i / wide / scale;
+            differ += big[i] != small[y * width + x];
+        }
+        EXPECT_EQ(differ, 0) << "scale " << scale;
+    }
 }
 
 } // namespace
