@@ -1,6 +1,8 @@
 // phone screen / ui / tap / select: the device's screen as text or JSON,
 // and the stylus on it.  Every tap is checked against what the screen shows
 // now and carried to the program that owns the part tapped.
+#include <algorithm>
+#include <cctype>
 #include <cstdio>
 
 #include <nlohmann/json.hpp>
@@ -61,10 +63,17 @@ void send_tap(uint32_t pid, const touch::Tap& tap, const std::string& owner)
 void not_behind_box(const screen::Screen& s, const std::string& what)
 {
     if (s.messagebox)
-        throw Failure("cannot tap " + what + ": the message box '" + s.messagebox->caption + "' covers it");
+        throw Failure("cannot tap " + what + ": the message box '" + s.messagebox->caption +
+                      "' covers it (dismiss it with 'phone tap ok' or 'phone key RETURN')");
 }
 
-const screen::Control& control_on_screen(const screen::Screen& s, const std::string& id_text)
+bool looks_like_id(const std::string& text)
+{
+    const size_t digit = !text.empty() && text[0] == '-' ? 1 : 0;
+    return text.size() > digit && std::isdigit(static_cast<unsigned char>(text[digit]));
+}
+
+const screen::Control& control_by_id(const screen::Screen& s, const std::string& id_text)
 {
     // IDC_STATIC is -1; every other id is a 16-bit number.
     const bool negative = !id_text.empty() && id_text[0] == '-';
@@ -72,7 +81,6 @@ const screen::Control& control_on_screen(const screen::Screen& s, const std::str
     if (magnitude > 0xFFFF || (negative && magnitude != 1))
         throw Failure("invalid control id '" + id_text + "': control ids go from -1 to 65535");
     const int id = negative ? -1 : static_cast<int>(static_cast<int16_t>(magnitude));
-    not_behind_box(s, "control " + id_text);
     const screen::Control* found = nullptr;
     int matches = 0;
     for (const auto& c : s.controls)
@@ -85,6 +93,45 @@ const screen::Control& control_on_screen(const screen::Screen& s, const std::str
     if (matches > 1)
         throw Failure("control id " + id_text + " names " + std::to_string(matches) + " controls of '" + s.title + "'");
     return *found;
+}
+
+// "interval" finds the list labelled "Interval:": case and a closing colon
+// do not count.
+std::string label_key(std::string text)
+{
+    while (!text.empty() && (text.back() == ':' || text.back() == ' '))
+        text.pop_back();
+    return upper(text);
+}
+
+const screen::Control& control_by_label(const screen::Screen& s, const std::string& label)
+{
+    const screen::Control* found = nullptr;
+    std::string known;
+    for (const auto& c : s.controls) {
+        if (c.kind == "STATIC")
+            continue;
+        const std::string name = control_label(s, c);
+        if (!name.empty())
+            known += (known.empty() ? "'" : ", '") + name + "'";
+        if (name.empty() || label_key(name) != label_key(label))
+            continue;
+        if (found)
+            throw Failure("'" + label + "' labels controls " + std::to_string(found->id) + " and " +
+                          std::to_string(c.id) + " of '" + s.title + "': give the id");
+        found = &c;
+    }
+    if (!found)
+        throw Failure("no control labelled '" + label + "' on the screen of '" + s.title + "'" +
+                      (known.empty() ? "" : " (labels: " + known + ")"));
+    return *found;
+}
+
+// A control by its id, or by its label as phone screen shows it.
+const screen::Control& control_on_screen(const screen::Screen& s, const std::string& name)
+{
+    not_behind_box(s, "control " + name);
+    return looks_like_id(name) ? control_by_id(s, name) : control_by_label(s, name);
 }
 
 void tap_ok()
@@ -154,14 +201,16 @@ void select_item(const std::string& id_text, const std::string& index_text)
 
 void add_screen_commands(CLI::App& app)
 {
-    app.add_subcommand("screen", "The screen as text, laid out as on the device")->callback([] {
-        std::fputs(screen_text(screen::current()).c_str(), stdout);
-    });
+    app.add_subcommand("screen", "The screen as text, laid out as on the device, with its controls' ids and labels")
+        ->callback([] {
+            const auto shown = screen::current();
+            std::fputs((screen_text(shown) + screen_legend(shown)).c_str(), stdout);
+        });
     app.add_subcommand("ui", "The foreground window as JSON (null when the screen is dark)")->callback([] {
         std::printf("%s\n", ui_json(screen::current()).dump(2).c_str());
     });
 
-    auto* tap = app.add_subcommand("tap", "Tap the screen: ok, softkey left|right, menu TEXT, control ID");
+    auto* tap = app.add_subcommand("tap", "Tap the screen: ok, softkey left|right, menu TEXT, control ID|LABEL");
     tap->require_subcommand(1);
     tap->add_subcommand("ok", "The \"ok\" in the title bar")->callback(tap_ok);
     auto side = std::make_shared<std::string>();
@@ -174,13 +223,14 @@ void add_screen_commands(CLI::App& app)
     menu->callback([text] { tap_menu(*text); });
     auto id = std::make_shared<std::string>();
     auto* control = tap->add_subcommand("control", "A control of the foreground window");
-    control->add_option("ID", *id, "The control's id")->required();
+    control->add_option("CONTROL", *id, "The control's id, or its label as phone screen shows it (\"Interval:\")")
+        ->required();
     control->callback([id] { tap_control(*id); });
 
     auto select_id = std::make_shared<std::string>();
     auto select_index = std::make_shared<std::string>();
     auto* select = app.add_subcommand("select", "Tap a combo box, then its item INDEX (from 0)");
-    select->add_option("ID", *select_id, "The combo box's control id")->required();
+    select->add_option("CONTROL", *select_id, "The combo box's control id, or its label")->required();
     select->add_option("INDEX", *select_index, "The item's position")->required();
     select->callback([select_id, select_index] { select_item(*select_id, *select_index); });
 }

@@ -4,6 +4,7 @@
 #include "screen_text.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <vector>
 
 namespace phone {
@@ -103,17 +104,22 @@ int centre_row(const Scale& s, const screen::Control& c)
     return s.row(c.rect.y + c.rect.height / 2);
 }
 
+// A label stands before a field when its centre lies within the field's
+// height and it starts left of the field.
+bool labels(const screen::Control& label, const screen::Control& field)
+{
+    const int centre = label.rect.y + label.rect.height / 2;
+    return label.kind == "STATIC" && field.kind != "STATIC" && field.rect.x >= label.rect.x &&
+           field.rect.y <= centre && centre < field.rect.y + field.rect.height;
+}
+
 // A label is drawn on the row of the field beside it whenever the two
 // overlap on the screen: their centres, a few pixels apart, can fall on
 // either side of a row boundary, which would part a label from its field.
 int row_of(const Scale& s, const screen::Control& c, const std::vector<screen::Control>& all)
 {
-    if (c.kind != "STATIC")
-        return centre_row(s, c);
-    const int centre = c.rect.y + c.rect.height / 2;
     for (const auto& field : all)
-        if (field.kind != "STATIC" && field.rect.x >= c.rect.x &&
-            field.rect.y <= centre && centre < field.rect.y + field.rect.height)
+        if (labels(c, field))
             return centre_row(s, field);
     return centre_row(s, c);
 }
@@ -234,6 +240,33 @@ std::string padded(std::string text, int width)
 }
 
 } // namespace
+
+std::string control_label(const screen::Screen& s, const screen::Control& c)
+{
+    if (c.kind == "BUTTON")
+        return c.text;
+    const screen::Control* nearest = nullptr;
+    for (const auto& label : s.controls)
+        if (labels(label, c) && (!nearest || label.rect.x > nearest->rect.x))
+            nearest = &label;
+    return nearest ? nearest->text : "";
+}
+
+std::string screen_legend(const screen::Screen& s)
+{
+    if (s.dark)
+        return "";
+    std::string legend;
+    for (const auto& c : s.controls) {
+        if (c.kind == "STATIC")
+            continue;
+        const std::string kind = c.kind == "COMBOBOX" ? "list" : c.checked ? "check box" : "button";
+        char line[64];
+        std::snprintf(line, sizeof line, "  %5d  %-10s ", c.id, kind.c_str());
+        legend += line + control_label(s, c) + "\n";
+    }
+    return legend.empty() ? "" : "controls (phone tap control ID or LABEL):\n" + legend;
+}
 
 std::string screen_text(const screen::Screen& s)
 {

@@ -15,4 +15,13 @@ namespace phone {
 // soft keys at the bottom.  A dark screen is one line saying so.
 std::string screen_text(const wince::screen::Screen& screen);
 
+// What names a control for a user: a button's own text, or the text of the
+// label that stands before the control on its row; empty when none does.
+std::string control_label(const wince::screen::Screen& screen, const wince::screen::Control& control);
+
+// The legend under the picture: every control but the labels, with its id
+// and its label, so that a tap can name either.  Empty when the screen is
+// dark or shows no such control.
+std::string screen_legend(const wince::screen::Screen& screen);
+
 } // namespace phone

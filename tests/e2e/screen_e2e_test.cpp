@@ -87,7 +87,8 @@ TEST_F(ScreenE2E, TheScreenShowsTheDialogAndTapsActAsTheFingerWould)
     const uint32_t pid = start();
 
     const std::string text = phone_.ok({"screen"});
-    for (const char* part : {"| Probe", "[ok] |", "|>[x] Enabled", "First:", "[Sound", "v]", "| OK ", "Actions ^"})
+    for (const char* part : {"| Probe", "[ok] |", "|>[x] Enabled", "First:", "[Sound", "v]", "| OK ", "Actions ^",
+                             "   1001  list       First:\n"})
         EXPECT_NE(text.find(part), std::string::npos) << part << "\n" << text;
     std::vector<std::string> keys;
     const auto in_order = nlohmann::ordered_json::parse(phone_.ok({"ui"}));
@@ -105,8 +106,9 @@ TEST_F(ScreenE2E, TheScreenShowsTheDialogAndTapsActAsTheFingerWould)
     // A check box takes the tap as press and release: BN_CLICKED.
     phone_.ok({"tap", "control", "1000"});
     expect_command(command(idc_check, 0));
-    // An item of a list: the list opens, the item is chosen, the list closes.
-    phone_.ok({"select", "1002", "2"});
+    // An item of a list, named by its label: the list opens, the item is
+    // chosen, the list closes.
+    phone_.ok({"select", "second", "2"});
     expect_command(command(idc_second, 8)); // CBN_CLOSEUP
     const auto commands = stored(phone_, "Command");
     ASSERT_GE(commands.size(), 4u);
@@ -144,6 +146,9 @@ TEST_F(ScreenE2E, TheScreenShowsTheDialogAndTapsActAsTheFingerWould)
     EXPECT_EQ(ui["messagebox"]["caption"], "Probe");
     EXPECT_EQ(ui["messagebox"]["type"], 16);
     EXPECT_NE(phone_.ok({"screen"}).find("(X) Something went wrong."), std::string::npos);
+    EXPECT_NE(phone_.run({"tap", "control", "1000"}).errors.find("covers it (dismiss it with 'phone tap ok' or "
+                                                                 "'phone key RETURN')"),
+              std::string::npos);
     phone_.ok({"key", "RETURN"});
     EXPECT_FALSE(phone_.wait_for("reg.set", [](const auto& e) { return e["value"] == "Warned"; }).is_null());
     EXPECT_EQ(stored(phone_, "Warned"), (std::vector<uint32_t>{1}));
@@ -173,6 +178,8 @@ TEST_F(ScreenE2E, TapsAtWhatTheScreenDoesNotShowAreRefusedWithOneClearLine)
     refused({"select", "1000", "0"}, "is a BUTTON, not a list");
     refused({"select", "1001", "3"}, "control 1001 has 3 items: no item 3");
     refused({"tap", "control", "-1"}, "names 2 controls");
+    refused({"tap", "control", "Third:"},
+            "no control labelled 'Third:' on the screen of 'Probe' (labels: 'Enabled', 'First:', 'Second:')");
     phone_.ok({"tap", "softkey", "right"});
     ui_until(phone_, [](const auto& u) { return !u["menu"].is_null(); });
     refused({"tap", "menu", "Nothing"}, "the open menu has no item 'Nothing' (it has 'About...', 'Warn')");

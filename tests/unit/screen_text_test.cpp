@@ -108,3 +108,21 @@ TEST(ScreenText, AMessageBoxWrapsItsTextUnderItsIconOnTop)
     EXPECT_NE(text.find("| |     perform soft reset and try       | |"), std::string::npos) << text;
     EXPECT_NE(text.find("| |     again.                           | |"), std::string::npos) << text;
 }
+
+TEST(ScreenText, TheLegendNamesEachControlByIdAndByTheLabelBeforeIt)
+{
+    // As in the settings dialog: a heading over a label and its list.
+    screen::Screen s = lit("CallTicker");
+    screen::Control check{1000, "BUTTON", "Enabled", {3, 29, 180, 16}};
+    check.checked = true;
+    screen::Control heading{1010, "STATIC", "Time Elapsed Signal:", {3, 96, 180, 13}};
+    screen::Control label{-1, "STATIC", "Type:", {12, 118, 51, 13}};
+    screen::Control list{1003, "COMBOBOX", "Sound", {90, 113, 132, 22}};
+    s.controls = {check, heading, label, list};
+    EXPECT_EQ(phone::control_label(s, list), "Type:");
+    EXPECT_EQ(phone::control_label(s, check), "Enabled");
+    EXPECT_EQ(phone::screen_legend(s), "controls (phone tap control ID or LABEL):\n"
+                                       "   1000  check box  Enabled\n"
+                                       "   1003  list       Type:\n");
+    EXPECT_EQ(phone::screen_legend(screen::Screen{}), "");
+}
