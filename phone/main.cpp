@@ -3,12 +3,28 @@
 #include <cstdio>
 #include <exception>
 #include <filesystem>
+#include <memory>
 #include <set>
 
 #include "common.h"
 #include "device/device.h"
 
 namespace {
+
+// --help-all shows every command whole: CLI11 expands the commands but names
+// their subcommands only, which would hide the options of `call incoming`.
+class HelpFormatter : public CLI::Formatter {
+public:
+    std::string make_subcommands(const CLI::App* app, CLI::AppFormatMode mode) const override
+    {
+        if (mode != CLI::AppFormatMode::Sub)
+            return CLI::Formatter::make_subcommands(app, mode);
+        std::string out;
+        for (const CLI::App* sub : app->get_subcommands({}))
+            out += "\n" + make_expanded(sub);
+        return out.empty() ? out : "\nSubcommands:" + out;
+    }
+};
 
 // Commands that make a device rather than use one.
 const std::set<std::string> makes_device = {"init", "demo"};
@@ -80,11 +96,42 @@ std::string unknown_command(CLI::App& app, int argc, char** argv)
     return {};
 }
 
+// For a command that takes a subcommand and was given none: "call needs
+// one of: incoming, dial, ... (see phone call --help)"; empty otherwise.
+std::string missing_subcommand(CLI::App& app, int argc, char** argv)
+{
+    CLI::App* command = &app;
+    std::string path = "phone";
+    for (int i = 1; i < argc; ++i) {
+        const std::string word = argv[i];
+        if (word == "--device") {
+            ++i;
+            continue;
+        }
+        if (word.empty() || word[0] == '-')
+            continue;
+        CLI::App* given = nullptr;
+        for (CLI::App* sub : command->get_subcommands({}))
+            if (sub->check_name(word))
+                given = sub;
+        if (!given || given->get_subcommands({}).empty())
+            return {};
+        command = given;
+        path += " " + word;
+    }
+    std::string names;
+    for (const CLI::App* sub : command->get_subcommands({}))
+        names += (names.empty() ? "" : ", ") + sub->get_name();
+    return (command == &app ? std::string("give a command: ") : command->get_name() + " needs one of: ") + names +
+           " (see " + path + " --help)";
+}
+
 } // namespace
 
 int main(int argc, char** argv)
 {
     CLI::App app{"phone: drive an emulated Windows Mobile phone"};
+    app.formatter(std::make_shared<HelpFormatter>());
     app.require_subcommand(1);
     app.fallthrough();
     app.set_help_all_flag("--help-all", "Every command's help");
@@ -134,8 +181,10 @@ int main(int argc, char** argv)
     } catch (const CLI::ParseError& error) {
         if (error.get_exit_code() == 0)
             return app.exit(error);
-        const std::string unknown = unknown_command(app, argc, argv);
-        std::fprintf(stderr, "phone: %s\n", unknown.empty() ? error.what() : unknown.c_str());
+        std::string problem = unknown_command(app, argc, argv);
+        if (problem.empty() && dynamic_cast<const CLI::RequiredError*>(&error))
+            problem = missing_subcommand(app, argc, argv);
+        std::fprintf(stderr, "phone: %s\n", problem.empty() ? error.what() : problem.c_str());
         return 2;
     } catch (const phone::Failure& failure) {
         std::fprintf(stderr, "phone: %s\n", failure.what());
