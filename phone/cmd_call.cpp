@@ -13,7 +13,10 @@
 
 #include <tapi.h>
 
+#include <nlohmann/json.hpp>
+
 #include "common.h"
+#include "story.h"
 #include "device/clock.h"
 #include "device/device.h"
 #include "tapi/names.h"
@@ -97,10 +100,40 @@ uint32_t parse_call_id(const std::string& text)
     return static_cast<uint32_t>(id);
 }
 
+// How changes of calls are printed: `call talk` tells them as the log does,
+// in words or as the log's JSON; the commands of one step print
+// "ID STATE line N MEDIA", the form scripts read.
+enum class CallOutput { fields, words, json };
+CallOutput call_output = CallOutput::fields;
+
+// The call event the radio logs for this change.
+nlohmann::json call_event(const radio::Call& call)
+{
+    nlohmann::json event = {{"event", "call"},
+                            {"call", call.id},
+                            {"line", call.line},
+                            {"state", wince::tapi::call_state_name(call.state)},
+                            {"media", call.media}};
+    if (!call.number.empty())
+        event["number"] = call.number;
+    return event;
+}
+
 void print_call(const radio::Call& call)
 {
-    std::printf("%u %s line %u %s\n", call.id, wince::tapi::call_state_name(call.state).c_str(), call.line,
-                wince::tapi::media_modes_name(call.media).c_str());
+    switch (call_output) {
+    case CallOutput::words:
+        std::printf("%s\n", Story().tell(call_event(call)).what.c_str());
+        break;
+    case CallOutput::json:
+        std::printf("%s\n", call_event(call).dump().c_str());
+        break;
+    case CallOutput::fields:
+        std::printf("%u %s line %u %s\n", call.id, wince::tapi::call_state_name(call.state).c_str(), call.line,
+                    wince::tapi::media_modes_name(call.media).c_str());
+        break;
+    }
+    std::fflush(stdout); // a talk's lines as they come, also into a pipe
 }
 
 void set_state(uint32_t id, uint32_t state)
@@ -281,13 +314,17 @@ void add_call_commands(CLI::App& app)
 
     static CallOptions talk_options;
     static std::string seconds;
+    static bool talk_json = false;
     auto* talk_command = call->add_subcommand(
         "talk", "A whole call: offering, connected for SECONDS of device time, dropped");
     talk_command->add_option("SECONDS", seconds, "Device seconds of talk")->required();
     add_new_call_options(talk_command, talk_options);
     talk_command->add_option("--number", talk_options.number, "The caller's number (caller id)");
-    talk_command->footer("Ctrl-C, SIGTERM or SIGHUP during the call drops it, as hanging up would.");
+    talk_command->add_flag("--json", talk_json, "Each change as the log's call event, one JSON object a line");
+    talk_command->footer("Prints each change of the call as it comes, in the log's words.\n"
+                         "Ctrl-C, SIGTERM or SIGHUP during the call drops it, as hanging up would.");
     talk_command->callback([] {
+        call_output = talk_json ? CallOutput::json : CallOutput::words;
         double value = -1;
         try {
             size_t used = 0;
