@@ -42,6 +42,10 @@ KeyName parse_key(const std::string& text)
 {
     if (auto name = key_name(text))
         return *name;
+    // HKLM\Software unquoted reaches us from the shell as HKLMSoftware.
+    if (text.find('\\') == std::string::npos)
+        throw Failure("ERROR: Invalid key name '" + text + "' (the device has HKLM and HKCU): it has no backslash, "
+                      "the shell may have eaten them; quote the key ('HKLM\\Software\\Apps').");
     throw Failure("ERROR: " + invalid_key(text));
 }
 

@@ -32,7 +32,8 @@ struct KeyName {
 std::optional<KeyName> key_name(const std::string& text);
 // What to say of a key name that key_name refuses.
 std::string invalid_key(const std::string& text);
-// key_name, throwing Failure for a name it refuses.
+// key_name, throwing Failure for a name it refuses (a name from the command
+// line: one without a backslash most likely lost them to the shell).
 KeyName parse_key(const std::string& text);
 
 // An open key, closed when it goes.

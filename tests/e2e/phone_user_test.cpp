@@ -106,6 +106,20 @@ TEST_F(PhoneUser, UnknownWordsAreNamedWithTheNearestCommand)
     EXPECT_EQ(result.status, 0);
     EXPECT_EQ(result.output.rfind("phone (CallTicker) ", 0), 0u);
 
+    // A command that needs a subcommand names them; --help-all shows every
+    // option of every command, down to the subcommands of one.
+    for (const auto& [command, first] : std::vector<std::pair<std::string, std::string>>{
+             {"tap", "ok, softkey, menu, control"}, {"call", "incoming, dial, answer"}, {"reg", "query, add"}}) {
+        result = phone_->run({command});
+        EXPECT_EQ(result.status, 2);
+        EXPECT_EQ(result.errors.rfind("phone: " + command + " needs one of: " + first, 0), 0u) << result.errors;
+        EXPECT_TRUE(one_line(result.errors)) << result.errors;
+    }
+    const std::string all = phone_->ok({"--help-all"});
+    const std::regex incoming(R"(incoming\b[^]*?--media[^]*?--number[^]*?\bdial\b)");
+    EXPECT_TRUE(std::regex_search(all, incoming)) << all;
+    EXPECT_NE(all.find("--clock-rate"), std::string::npos);
+
     // Help names the values a command takes.
     EXPECT_NE(phone_->ok({"call", "state", "--help"}).find("ONHOLDPENDTRANSFER"), std::string::npos);
     EXPECT_NE(phone_->ok({"call", "incoming", "--help"}).find("DATAMODEM"), std::string::npos);
@@ -170,6 +184,22 @@ TEST_F(PhoneUser, LogSkipsAMalformedLineAndFilters)
 
 TEST_F(PhoneUser, CallsTakeLineNamesQuietlyAndCarryTheCallerId)
 {
+    ASSERT_EQ(phone_->run({"init", "--line", "Data Line", "--line", "Cellular Line"}).status, 0);
+    // A talk tells its call as the log does, or gives the log's events.
+    EXPECT_EQ(phone_->ok({"call", "talk", "0"}),
+              "call 1 incoming, ringing (line 1, voice)\ncall 1 connected (line 1, voice)\n"
+              "call 1 disconnected (line 1, voice)\ncall 1 over, idle (line 1, voice)\n");
+    std::istringstream talked(phone_->ok({"call", "talk", "0", "--json", "--number", "5550100"}));
+    const auto logged = phone_->events("call");
+    ASSERT_EQ(logged.size(), 8u);
+    size_t at = 4;
+    for (std::string line; std::getline(talked, line); ++at) {
+        json event = logged.at(at);
+        for (const char* field : {"t", "pid", "exe"})
+            event.erase(field);
+        EXPECT_EQ(json::parse(line), event);
+    }
+    EXPECT_EQ(at, 8u);
     ASSERT_EQ(phone_->run({"init", "--line", "Data Line", "--line", "Cellular Line"}).status, 0);
     EXPECT_EQ(phone_->ok({"call", "incoming", "--quiet", "--line", "cellular line", "--number", "5550100"}), "1\n");
     EXPECT_EQ(phone_->ok({"call", "dial", "5550199", "-q", "--line", "0"}), "2\n");
@@ -281,6 +311,12 @@ TEST_F(PhoneUser, QueryCountsMatchesAndShowsAnUnsetDefault)
     EXPECT_NE(all.find("End of search: 3 match(es) found.\n"), std::string::npos) << all;
     EXPECT_EQ(phone_->ok({"reg", "query", kSettings, "/ve"}),
               "\nHKEY_LOCAL_MACHINE\\Software\\Apps\\CallTicker\n    (Default)    REG_SZ    (value not set)\n\n");
+    // A key the shell stripped of its backslashes (HKLM\Software unquoted).
+    const CommandResult eaten = phone_->run({"reg", "query", "HKLMSoftwareAppsCallTicker"});
+    EXPECT_NE(eaten.status, 0);
+    EXPECT_NE(eaten.errors.find("no backslash, the shell may have eaten them; quote the key"), std::string::npos)
+        << eaten.errors;
+    EXPECT_TRUE(one_line(eaten.errors)) << eaten.errors;
 }
 
 TEST_F(PhoneUser, StatusShowsTheSettingsAndWarnsOfOnesOutOfRange)

@@ -1,6 +1,7 @@
 // The phone as a product: the demo's narration against its own event log,
 // the timeline of the demo's device, screenshots of the settings program at
-// two dpi read back pixel by pixel, and phone view driven in tmux.
+// two dpi read back pixel by pixel, phone view driven in tmux, and every
+// command of the README's tour run as pasted into a shell.
 #include <cairo.h>
 #include <expat.h>
 
@@ -8,8 +9,14 @@
 #include <cstring>
 #include <fstream>
 #include <set>
+#include <sstream>
 #include <regex>
 #include <thread>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -229,6 +236,12 @@ public:
         return eventually([&] { return capture().find(text) != std::string::npos; }, seconds);
     }
 
+    // Whether the session ended (its command exited) within a few seconds.
+    bool gone() const
+    {
+        return eventually([&] { return std::system(("tmux has-session -t " + name_ + " 2>/dev/null").c_str()) != 0; });
+    }
+
 private:
     static void run(const std::string& command) { (void)std::system(command.c_str()); }
     std::string name_;
@@ -246,6 +259,9 @@ TEST(View, ShowsTheDialogTakesKeysAndAdvancesACall)
     const std::string bin = (testing_support::bin_dir() / "phone").string();
     Tmux view(bin + " --device " + device.dir().string() + " view");
     ASSERT_TRUE(view.shows("calls      none")) << view.capture();
+    // The vibrator's state in the word phone status uses.
+    EXPECT_NE(view.capture().find("vibrator   off"), std::string::npos) << view.capture();
+    EXPECT_NE(phone.ok({"status"}).find("vibrator     off"), std::string::npos);
 
     view.keys("F9"); // the settings program, from the view
     ASSERT_TRUE(view.shows("[x] Enabled")) << view.capture();
@@ -270,6 +286,123 @@ TEST(View, ShowsTheDialogTakesKeysAndAdvancesACall)
     view.keys("F7");
     EXPECT_TRUE(view.shows("calls      none")) << view.capture();
     view.keys("F10");
+}
+
+// A command of the README: its line and the text a user would paste.
+struct ReadmeCommand {
+    int line;
+    std::string text;
+};
+
+// Every command of the README from its tour on: each line of an sh block,
+// and each "$ " line of a console block (the rest of those is output).
+std::vector<ReadmeCommand> readme_tour()
+{
+    std::istringstream readme(read_file(std::filesystem::path(CALLTICKER_SOURCE_DIR) / "README.md"));
+    std::vector<ReadmeCommand> commands;
+    bool in_tour = false;
+    std::string block; // the open fence's language and a blank; empty outside a block
+    int number = 0;
+    for (std::string line; std::getline(readme, line);) {
+        ++number;
+        if (line.rfind("## A tour", 0) == 0)
+            in_tour = true;
+        if (line.rfind("```", 0) == 0) {
+            block = block.empty() ? line.substr(3) + " " : "";
+            continue;
+        }
+        if (!in_tour || block.empty() || line.empty())
+            continue;
+        if (block == "sh ")
+            commands.push_back({number, line});
+        else if (block == "console " && line.rfind("$ ", 0) == 0)
+            commands.push_back({number, line.substr(2)});
+    }
+    return commands;
+}
+
+// The environment of a pasted command: the built phone first on the PATH,
+// the test's device instead of the README's.
+std::string shell_environment(const std::filesystem::path& device)
+{
+    return "PATH=\"" + testing_support::bin_dir().string() + ":$PATH\" WINCE_DEVICE_DIR=\"" + device.string() + "\"";
+}
+
+// A command line as a user's shell runs it, in `folder`; the command's
+// process group is ended when it outlasts two minutes of real time.
+testing_support::CommandResult run_in_shell(const std::string& line, const std::filesystem::path& folder,
+                                            const std::filesystem::path& device)
+{
+    const auto out = folder / ".out", err = folder / ".err";
+    const std::string script = "export " + shell_environment(device) + "; set -e; " + line;
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::setpgid(0, 0);
+        const int in = ::open("/dev/null", O_RDONLY);
+        const int o = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        const int e = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        if (in < 0 || o < 0 || e < 0 || ::chdir(folder.c_str()) != 0)
+            ::_exit(126);
+        ::dup2(in, 0);
+        ::dup2(o, 1);
+        ::dup2(e, 2);
+        ::execl("/bin/sh", "sh", "-c", script.c_str(), static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    testing_support::CommandResult result;
+    int status = 0;
+    const bool ended = eventually([&] { return ::waitpid(pid, &status, WNOHANG) == pid; }, 120);
+    if (!ended) {
+        ::kill(-pid, SIGKILL);
+        ::waitpid(pid, &status, 0);
+        result.errors = "(killed after two minutes) ";
+    }
+    result.status = ended && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    result.output = read_file(out);
+    result.errors += read_file(err);
+    return result;
+}
+
+TEST(Readme, EveryCommandOfTheTourRunsAsPastedOnAFreshDevice)
+{
+    TempDevice temp;
+    const auto device = temp.dir() / "tour";
+    const auto folder = temp.dir() / "work";
+    std::filesystem::create_directories(folder);
+    // Whatever the tour leaves running ends with the test.
+    struct EndPrograms {
+        std::filesystem::path device;
+        ~EndPrograms() { Phone(device).run({"init"}); }
+    } end_programs{device};
+
+    const auto commands = readme_tour();
+    ASSERT_GE(commands.size(), 15u) << "the README's tour was not found";
+    // The device is the test's own, and its clock runs fast.
+    const std::regex clock_rate(R"(--clock-rate [0-9.]+)");
+    int views = 0;
+    for (const auto& [line, text] : commands) {
+        SCOPED_TRACE("README.md line " + std::to_string(line) + ": " + text);
+        if (text.rfind("export WINCE_DEVICE_DIR=", 0) == 0)
+            continue;
+        ASSERT_EQ(text.rfind("phone ", 0), 0u) << "a tour command that is not phone's";
+        const std::string command = std::regex_replace(text, clock_rate, "--clock-rate 50");
+        if (command.rfind("phone view", 0) == 0) {
+            // Interactive: shown in a terminal, then left with F10.
+            ASSERT_TRUE(have_tmux()) << "tmux is needed to run phone view";
+            Tmux view("cd \"" + folder.string() + "\" && " + shell_environment(device) + " " + command);
+            EXPECT_TRUE(view.shows("last signals")) << view.capture();
+            view.keys("F10");
+            EXPECT_TRUE(view.gone()) << view.capture();
+            ++views;
+            continue;
+        }
+        const auto result = run_in_shell(command, folder, device);
+        EXPECT_EQ(result.status, 0) << result.errors << result.output;
+    }
+    EXPECT_EQ(views, 1);
+    // What the tour says it makes, it made.
+    for (const char* picture : {"settings.png", "calls.png"})
+        EXPECT_TRUE(std::filesystem::is_regular_file(folder / picture)) << picture;
 }
 
 } // namespace
