@@ -322,10 +322,12 @@ private:
         const auto& r = box.rect;
         fill(cr_, r, kWhite);
         frame(cr_, r, kText, std::max(1, px(1)));
+        // The box is as tall as the device's font wraps the text; ours may
+        // wrap to a line more, which then takes from the padding.
         const int padding = px(12);
-        screen::Rect body{r.x + padding, r.y + padding, r.width - 2 * padding, r.height - 2 * padding};
+        screen::Rect body{r.x + padding, r.y + px(1), r.width - 2 * padding, r.height - px(2)};
         if ((box.type & 0xF0) != 0) {
-            stop_icon(box.type, {body.x + px(4), body.y + px(4), px(24), px(24)});
+            stop_icon(box.type, {body.x + px(4), r.y + padding + px(4), px(24), px(24)});
             body.x += px(32) + padding;
             body.width -= px(32) + padding;
         }
@@ -344,6 +346,7 @@ private:
         text(cr_, mark, r, {px(16), true}, kWhite, Align::Centre);
     }
 
+    // Text wrapped to the width of `r`, centred in its height.
     void wrapped(const std::string& words, const screen::Rect& r)
     {
         std::unique_ptr<PangoLayout, decltype(&g_object_unref)> layout(pango_cairo_create_layout(cr_),
@@ -355,11 +358,13 @@ private:
         pango_layout_set_width(layout.get(), r.width * PANGO_SCALE);
         pango_layout_set_wrap(layout.get(), PANGO_WRAP_WORD_CHAR);
         pango_layout_set_text(layout.get(), words.c_str(), -1);
+        int width = 0, height = 0;
+        pango_layout_get_pixel_size(layout.get(), &width, &height);
         cairo_save(cr_);
         cairo_rectangle(cr_, r.x, r.y, r.width, r.height);
         cairo_clip(cr_);
         set_colour(cr_, kText);
-        cairo_move_to(cr_, r.x, r.y);
+        cairo_move_to(cr_, r.x, r.y + std::max(0, (r.height - height) / 2));
         pango_cairo_show_layout(cr_, layout.get());
         cairo_restore(cr_);
     }
