@@ -4,6 +4,7 @@
 // and the same picture at every scale.
 #include <cairo.h>
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -35,22 +36,30 @@ screen::Screen Dialog()
     return s;
 }
 
-// Pixels that are not black, over the whole picture.
-int lit_pixels(const std::filesystem::path& file, int& width, int& height)
+// The pixels of a PNG, 0xRRGGBB, row by row.
+std::vector<uint32_t> pixels(const std::filesystem::path& file, int& width)
 {
     cairo_surface_t* image = cairo_image_surface_create_from_png(file.c_str());
     width = cairo_image_surface_get_width(image);
-    height = cairo_image_surface_get_height(image);
-    int lit = 0;
+    const int height = cairo_image_surface_get_height(image);
+    std::vector<uint32_t> out;
     const unsigned char* data = cairo_image_surface_get_data(image);
     for (int y = 0; y < height; ++y)
         for (int x = 0; x < width; ++x) {
             uint32_t pixel;
             std::memcpy(&pixel, data + y * cairo_image_surface_get_stride(image) + x * 4, 4);
-            lit += (pixel & 0xFFFFFF) != 0;
+            out.push_back(pixel & 0xFFFFFF);
         }
     cairo_surface_destroy(image);
-    return lit;
+    return out;
+}
+
+// Pixels that are not black, over the whole picture.
+int lit_pixels(const std::filesystem::path& file, int& width, int& height)
+{
+    const auto all = pixels(file, width);
+    height = width ? static_cast<int>(all.size()) / width : 0;
+    return static_cast<int>(std::count_if(all.begin(), all.end(), [](uint32_t pixel) { return pixel != 0; }));
 }
 
 TEST(Screenshot, SizeFollowsTheScreenAndTheScaleAndDarkIsBlack)
@@ -78,24 +87,6 @@ TEST(Screenshot, SizeFollowsTheScreenAndTheScaleAndDarkIsBlack)
     EXPECT_FALSE(std::filesystem::exists(device.dir() / "shot.jpg"));
     EXPECT_THROW(phone::write_screenshot(Dialog(), true, 1, device.dir() / "no" / "such" / "folder.png"),
                  phone::Failure);
-}
-
-// The pixels of a PNG, 0xRRGGBB, row by row.
-std::vector<uint32_t> pixels(const std::filesystem::path& file, int& width)
-{
-    cairo_surface_t* image = cairo_image_surface_create_from_png(file.c_str());
-    width = cairo_image_surface_get_width(image);
-    const int height = cairo_image_surface_get_height(image);
-    std::vector<uint32_t> out;
-    const unsigned char* data = cairo_image_surface_get_data(image);
-    for (int y = 0; y < height; ++y)
-        for (int x = 0; x < width; ++x) {
-            uint32_t pixel;
-            std::memcpy(&pixel, data + y * cairo_image_surface_get_stride(image) + x * 4, 4);
-            out.push_back(pixel & 0xFFFFFF);
-        }
-    cairo_surface_destroy(image);
-    return out;
 }
 
 TEST(Screenshot, EveryScaleShowsTheSamePicture)
