@@ -7,7 +7,7 @@
 
 #include <gtest/gtest.h>
 
-#include "common.h"
+#include "parsing.h"
 #include "screenshot.h"
 #include "test_device.h"
 
