@@ -15,3 +15,11 @@ endfunction()
 function(callticker_cxx03 target)
   target_compile_options(${target} PRIVATE -std=c++03 ${CALLTICKER_WARNINGS})
 endfunction()
+
+# gold links the optimised builds' large debug information faster than
+# ld.bfd does.  The sanitizer builds (Debug) keep the default linker.
+include(CheckLinkerFlag)
+check_linker_flag(CXX -fuse-ld=gold CALLTICKER_HAVE_GOLD)
+if(CALLTICKER_HAVE_GOLD)
+  add_link_options($<$<CONFIG:RelWithDebInfo,Release>:-fuse-ld=gold>)
+endif()

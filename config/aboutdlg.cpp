@@ -15,6 +15,8 @@ static void OnInitDialog(HWND hDlg)
     SetBoldFont(hDlg, IDC_ABOUT_TITLE);
 }
 
+/* The result names the way out (WM_CLOSE for a close by the system, as in
+   the settings dialog); the settings dialog does not read it. */
 static void CloseAbout(HWND hDlg, int nResult)
 {
     if (s_hAboutMenuBar != NULL) {

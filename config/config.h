@@ -32,7 +32,8 @@ BOOL StopMonitor(void);
    INT_PTR there and what a 64-bit SDK's DLGPROC wants. */
 
 /* Settings dialog. */
-#define LIST_ITEM_CHARS 256
+/* One item of a drop-down list, with its terminator; longer items are cut. */
+#define COMBO_ITEM_CHARS 256
 INT_PTR CALLBACK SettingsDialogProc(HWND hDlg, UINT uMsg, WPARAM wParam, LPARAM lParam);
 void AddListItems(HWND hCombo, LPCWSTR listText);
 

@@ -9,7 +9,8 @@
 
 #include "settings.h"
 
-#define LIST_TEXT_CHARS 256
+/* One string of the string table: a semicolon-ended list of items, or a format. */
+#define STRING_TABLE_CHARS 256
 
 /* The soft-key bar of the settings dialog; the About box has its own. */
 static HWND s_hSettingsMenuBar = NULL;
@@ -18,15 +19,15 @@ static HWND s_hSettingsMenuBar = NULL;
    is no item.  An item too long for the buffer is cut to fit. */
 void AddListItems(HWND hCombo, LPCWSTR listText)
 {
-    WCHAR szItem[LIST_ITEM_CHARS];
+    WCHAR szItem[COMBO_ITEM_CHARS];
     LPCWSTR pStart = listText;
     LPCWSTR pEnd;
     if (pStart == NULL)
         return;
     while ((pEnd = wcschr(pStart, L';')) != NULL) {
         size_t nLength = (size_t)(pEnd - pStart);
-        if (nLength > LIST_ITEM_CHARS - 1)
-            nLength = LIST_ITEM_CHARS - 1;
+        if (nLength > COMBO_ITEM_CHARS - 1)
+            nLength = COMBO_ITEM_CHARS - 1;
         wcsncpy(szItem, pStart, nLength);
         szItem[nLength] = L'\0';
         SendMessageW(hCombo, CB_ADDSTRING, 0, (LPARAM)szItem);
@@ -36,22 +37,22 @@ void AddListItems(HWND hCombo, LPCWSTR listText)
 
 static void AddStringListItems(HWND hDlg, UINT uStringId, const int *controlIds, int nControls)
 {
-    WCHAR szList[LIST_TEXT_CHARS];
+    WCHAR szList[STRING_TABLE_CHARS];
     int i;
     memset(szList, 0, sizeof(szList));
-    LoadStringW(g_hInstance, uStringId, szList, LIST_TEXT_CHARS - 1);
+    LoadStringW(g_hInstance, uStringId, szList, STRING_TABLE_CHARS - 1);
     for (i = 0; i < nControls; i++)
         AddListItems(GetDlgItem(hDlg, controlIds[i]), szList);
 }
 
 static void AddLeadTimeItems(HWND hDlg)
 {
-    WCHAR szFormat[LIST_TEXT_CHARS];
-    WCHAR szItem[LIST_ITEM_CHARS];
+    WCHAR szFormat[STRING_TABLE_CHARS];
+    WCHAR szItem[COMBO_ITEM_CHARS];
     HWND hCombo = GetDlgItem(hDlg, IDC_REGULAR_SOUND_BEFORE);
     int i;
     memset(szFormat, 0, sizeof(szFormat));
-    LoadStringW(g_hInstance, IDS_SECONDS_FORMAT, szFormat, LIST_TEXT_CHARS - 1);
+    LoadStringW(g_hInstance, IDS_SECONDS_FORMAT, szFormat, STRING_TABLE_CHARS - 1);
     for (i = 0; i < RegularSoundBeforeCount(); i++) {
         wsprintfW(szItem, szFormat, RegularSoundBeforeMs(i) / 1000);
         SendMessageW(hCombo, CB_ADDSTRING, 0, (LPARAM)szItem);
@@ -133,12 +134,18 @@ static void OnInitDialog(HWND hDlg)
 static void OnOkSoftKey(HWND hDlg)
 {
     SaveAndApplySettings(hDlg);
+    /* The dialog's last state is what was stored, not what was picked:
+       where a write failed, the old value shows again.  Whoever reads the
+       screen as the dialog ends sees the settings the monitor will use. */
     LoadSettingsToDialog(hDlg);
     DestroySettingsMenuBar();
     EndDialog(hDlg, IDM_OK);
 }
 
-/* Leaves without storing anything. */
+/* Leaves without storing anything.  No caller reads the dialog's result; it
+   only names the way out for whoever watches the dialog end (dialog.end in
+   the event log), so a close by the system is ended with WM_CLOSE's own
+   number, which no command identifier of this dialog takes. */
 static void CloseSettings(HWND hDlg, int nResult)
 {
     DestroySettingsMenuBar();

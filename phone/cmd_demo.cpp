@@ -245,7 +245,6 @@ public:
     }
 
 private:
-    // Waits (a few seconds of real time at most) for `exe` to log `event`.
     // A whole call, told up to its end signal.
     void talk(const std::string& seconds)
     {
@@ -254,6 +253,7 @@ private:
         expect_event("window.destroy", "CallTicker.exe", "the monitor did not finish timing the call", before);
     }
 
+    // Waits (a few seconds of real time at most) for `exe` to log `event`.
     // Only events from the `since`-th on count.
     void expect_event(const std::string& event, const std::string& exe, const std::string& otherwise, size_t since = 0)
     {

@@ -1,6 +1,6 @@
 // Argument parsing shared by the phone tool's commands: numbers, hex bytes
 // and window messages by name.
-#include "common.h"
+#include "parsing.h"
 
 #include <algorithm>
 #include <cctype>

@@ -1,39 +1,13 @@
 // Shared pieces of the phone tool's commands.
 #pragma once
 
-#include <cstdint>
 #include <functional>
-#include <stdexcept>
-#include <optional>
-#include <string>
-#include <vector>
 
 #include <CLI/CLI.hpp>
 
+#include "parsing.h"
+
 namespace phone {
-
-// A command's failure: printed as one line on stderr, exit status 1.
-struct Failure : std::runtime_error {
-    using std::runtime_error::runtime_error;
-};
-
-// Decimal or 0x-hexadecimal; throws Failure naming `what` otherwise.
-uint64_t parse_number(const std::string& text, const std::string& what);
-
-// parse_number for a 32-bit field (message numbers, parameters, ids).
-uint32_t parse_uint32(const std::string& text, const std::string& what);
-
-// ASCII letters in upper case ("hklm" -> "HKLM").
-std::string upper(std::string text);
-
-// Bytes written as hex digits in pairs, optionally separated by commas and
-// white space ("01,ff", "01 FF"); none when the text is anything else.
-std::optional<std::vector<unsigned char>> parse_hex_bytes(const std::string& text);
-
-// A window message by number or by name ("WM_QUIT", "WM_MONITOR_QUIT").
-uint32_t parse_message(const std::string& text);
-// The name of a window message parse_message knows, else its number.
-std::string message_name(uint32_t message);
 
 // Each file of the tool adds its commands here.
 void add_device_commands(CLI::App& app);  // init

@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <cctype>
 
-#include "common.h"
+#include "parsing.h"
 #include "device/device.h"
 #include "registry/registry.h"
 

@@ -10,7 +10,7 @@
 
 #include <windows.h>
 
-#include "common.h"
+#include "parsing.h"
 #include "registry/hive.h"
 
 namespace phone {

@@ -11,7 +11,7 @@
 
 #include <windows.h>
 
-#include "common.h"
+#include "parsing.h"
 #include "device/device.h"
 #include "registry/value_data.h"
 

@@ -15,7 +15,7 @@
 #include <pango/pangocairo.h>
 
 #include "colour.h"
-#include "common.h"
+#include "parsing.h"
 
 namespace phone {
 namespace {

@@ -3,7 +3,7 @@
 
 #include <windows.h>
 
-#include "common.h"
+#include "parsing.h"
 #include "settings.h"
 
 namespace phone {

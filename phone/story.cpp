@@ -12,7 +12,7 @@
 #include <mmsystem.h>
 #include <tapi.h>
 
-#include "common.h"
+#include "parsing.h"
 #include "monitor.h"
 #include "../config/resource.h"
 #include "tapi/names.h"

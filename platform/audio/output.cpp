@@ -7,6 +7,7 @@
 #include <cmath>
 #include <fstream>
 #include <mutex>
+#include <optional>
 #include <thread>
 #include <vector>
 
@@ -14,6 +15,7 @@
 
 #ifdef WINCE_HAVE_ALSA
 #include <alsa/asoundlib.h>
+#include <dlfcn.h>
 #endif
 
 #include "audio/wave_image.h"
@@ -72,16 +74,65 @@ void save_wav(const WAVEFORMATEX& format, const BYTE* samples, size_t bytes, DWO
 }
 
 #ifdef WINCE_HAVE_ALSA
+// libasound is loaded when the sound card is first wanted, not linked: a
+// process that never plays on the card (an idle monitor, every process of
+// a device whose audio is null or wav or whose clock is not at rate 1)
+// does not map it: 0.2 MiB of an idle monitor's resident memory, and
+// 0.5 MiB once ALSA has read its configuration.  Once loaded it stays, for
+// the playback threads that may still use it.
+struct Alsa {
+    decltype(&snd_lib_error_set_handler) lib_error_set_handler = nullptr;
+    decltype(&snd_pcm_open) pcm_open = nullptr;
+    decltype(&snd_pcm_close) pcm_close = nullptr;
+    decltype(&snd_pcm_set_params) pcm_set_params = nullptr;
+    decltype(&snd_pcm_writei) pcm_writei = nullptr;
+    decltype(&snd_pcm_recover) pcm_recover = nullptr;
+    decltype(&snd_pcm_drain) pcm_drain = nullptr;
+};
+
+template <class Function>
+bool bind(void* library, const char* name, Function& function)
+{
+    function = reinterpret_cast<Function>(::dlsym(library, name));
+    return function != nullptr;
+}
+
+std::optional<Alsa> load_alsa()
+{
+    void* library = ::dlopen("libasound.so.2", RTLD_NOW | RTLD_LOCAL);
+    if (!library)
+        return std::nullopt;
+    Alsa alsa;
+    if (bind(library, "snd_lib_error_set_handler", alsa.lib_error_set_handler) &&
+        bind(library, "snd_pcm_open", alsa.pcm_open) && bind(library, "snd_pcm_close", alsa.pcm_close) &&
+        bind(library, "snd_pcm_set_params", alsa.pcm_set_params) &&
+        bind(library, "snd_pcm_writei", alsa.pcm_writei) && bind(library, "snd_pcm_recover", alsa.pcm_recover) &&
+        bind(library, "snd_pcm_drain", alsa.pcm_drain))
+        return alsa;
+    ::dlclose(library);
+    return std::nullopt;
+}
+
+// libasound's entry points, or null when it cannot be loaded.
+const Alsa* alsa()
+{
+    static const std::optional<Alsa> loaded = load_alsa();
+    return loaded ? &*loaded : nullptr;
+}
+
 // ALSA reports a missing card on stderr; the device's programs own theirs.
 void ignore_alsa_errors(const char*, int, const char*, int, const char*, ...) {}
 
 bool sound_card_opens()
 {
-    snd_lib_error_set_handler(ignore_alsa_errors);
-    snd_pcm_t* pcm = nullptr;
-    if (snd_pcm_open(&pcm, "default", SND_PCM_STREAM_PLAYBACK, SND_PCM_NONBLOCK) < 0)
+    const Alsa* const lib = alsa();
+    if (!lib)
         return false;
-    snd_pcm_close(pcm);
+    lib->lib_error_set_handler(ignore_alsa_errors);
+    snd_pcm_t* pcm = nullptr;
+    if (lib->pcm_open(&pcm, "default", SND_PCM_STREAM_PLAYBACK, SND_PCM_NONBLOCK) < 0)
+        return false;
+    lib->pcm_close(pcm);
     return true;
 }
 
@@ -90,28 +141,31 @@ bool sound_card_opens()
 void play_alsa(const WAVEFORMATEX& format, const BYTE* samples, size_t bytes, DWORD volume)
 {
     static std::mutex card;
-    std::thread([format, data = scaled(format, samples, bytes, volume)] {
+    const Alsa* const lib = alsa();
+    if (!lib)
+        return;
+    std::thread([lib, format, data = scaled(format, samples, bytes, volume)] {
         std::lock_guard guard(card);
         snd_pcm_t* pcm = nullptr;
-        if (snd_pcm_open(&pcm, "default", SND_PCM_STREAM_PLAYBACK, 0) < 0)
+        if (lib->pcm_open(&pcm, "default", SND_PCM_STREAM_PLAYBACK, 0) < 0)
             return;
         const auto pcm_format = format.wBitsPerSample == 16 ? SND_PCM_FORMAT_S16_LE : SND_PCM_FORMAT_U8;
-        if (snd_pcm_set_params(pcm, pcm_format, SND_PCM_ACCESS_RW_INTERLEAVED, format.nChannels,
-                               format.nSamplesPerSec, 1, 200000) == 0) {
+        if (lib->pcm_set_params(pcm, pcm_format, SND_PCM_ACCESS_RW_INTERLEAVED, format.nChannels,
+                                format.nSamplesPerSec, 1, 200000) == 0) {
             const snd_pcm_uframes_t frames = data.size() / format.nBlockAlign;
             snd_pcm_uframes_t done = 0;
             while (done < frames) {
-                const auto n = snd_pcm_writei(pcm, data.data() + done * format.nBlockAlign, frames - done);
+                const auto n = lib->pcm_writei(pcm, data.data() + done * format.nBlockAlign, frames - done);
                 if (n < 0) {
-                    if (snd_pcm_recover(pcm, static_cast<int>(n), 1) < 0)
+                    if (lib->pcm_recover(pcm, static_cast<int>(n), 1) < 0)
                         break;
                     continue;
                 }
                 done += static_cast<snd_pcm_uframes_t>(n);
             }
-            snd_pcm_drain(pcm);
+            lib->pcm_drain(pcm);
         }
-        snd_pcm_close(pcm);
+        lib->pcm_close(pcm);
     }).detach();
 }
 #endif

@@ -80,10 +80,10 @@ TEST_F(ListItems, AnItemTooLongForItsBufferIsCutAndTheNextStaysWhole)
     const std::wstring long_item(300, L'x');
     const auto items = Items((long_item + L";next;").c_str());
     ASSERT_EQ(items.size(), 2u);
-    EXPECT_EQ(items[0], std::wstring(LIST_ITEM_CHARS - 1, L'x'));
+    EXPECT_EQ(items[0], std::wstring(COMBO_ITEM_CHARS - 1, L'x'));
     EXPECT_EQ(items[1], L"next");
     // Exactly as long as fits: kept whole.
-    const std::wstring fitting(LIST_ITEM_CHARS - 1, L'y');
+    const std::wstring fitting(COMBO_ITEM_CHARS - 1, L'y');
     EXPECT_EQ(Items((fitting + L";").c_str()), std::vector<std::wstring>{fitting});
 }
 

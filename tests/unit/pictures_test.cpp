@@ -10,7 +10,7 @@
 
 #include <gtest/gtest.h>
 
-#include "common.h"
+#include "parsing.h"
 #include "screenshot.h"
 #include "test_device.h"
 
