@@ -392,9 +392,12 @@ std::map<std::string, std::string> contents_of(const fs::path& folder)
     struct stat status {};
     for (const auto& entry : fs::recursive_directory_iterator(folder)) {
         lstat(entry.path().c_str(), &status);
-        std::ifstream in(entry.path(), std::ios::binary);
-        found[entry.path().lexically_relative(folder).string()] =
-            std::to_string(status.st_mode) + " " + std::string(std::istreambuf_iterator<char>(in), {});
+        std::string content;
+        if (S_ISREG(status.st_mode)) {
+            std::ifstream in(entry.path(), std::ios::binary);
+            content.assign(std::istreambuf_iterator<char>(in), {});
+        }
+        found[entry.path().lexically_relative(folder).string()] = std::to_string(status.st_mode) + " " + content;
     }
     lstat(folder.c_str(), &status);
     found["."] = std::to_string(status.st_mode);
