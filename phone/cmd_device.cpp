@@ -218,6 +218,9 @@ void add_device_commands(CLI::App& app)
 {
     auto options = std::make_shared<InitOptions>();
     CLI::App* cmd = app.add_subcommand("init", "Create or reset the device and install the programs");
+    cmd->footer("Makes a device of a folder that does not exist or is empty, and resets one that is a device\n"
+                "(init marks it with the file .wince-device); any other folder is refused, untouched.  While\n"
+                "an init or boot runs, another waits for it, up to 10 s, then says the device is busy.");
     cmd->add_option_function<std::string>(
            "--clock-rate", [options](const std::string& text) { options->clock_rate = parse_clock_rate(text); },
            "Device time per real time, 0.001 to 10000 (default 1)")

@@ -125,7 +125,8 @@ Descriptor open_folder_at(int dir, const char* name, bool create)
 // `path` is not inside it.
 std::optional<fs::path> inside_device(const fs::path& path)
 {
-    const fs::path relative = fs::absolute(path).lexically_normal().lexically_relative(root().lexically_normal());
+    const fs::path relative =
+        fs::absolute(path).lexically_normal().lexically_relative(fs::absolute(root()).lexically_normal());
     if (relative.empty() || *relative.begin() == "..")
         return std::nullopt;
     if (relative == ".")
