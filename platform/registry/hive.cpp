@@ -235,11 +235,16 @@ void Hive::connect()
         ::close(fd);
     else if (errno == ELOOP || errno == ENXIO || errno == EISDIR || errno == ENOTDIR)
         throw HiveError{ERROR_CANTOPEN, "registry hive " + device::refusal(file, errno)};
+    // SQLite follows no link either, unless the device folder's own path
+    // has one: the user may name the folder through a link.
+    std::error_code error;
+    const bool path_without_links = std::filesystem::canonical(root, error) == std::filesystem::absolute(root);
     sqlite3* db = nullptr;
     // A hive that cannot be written is opened for reading.
-    const int opened = sqlite3_open_v2(
-        file.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX | SQLITE_OPEN_NOFOLLOW,
-        nullptr);
+    const int opened = sqlite3_open_v2(file.c_str(), &db,
+                                       SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX |
+                                           (path_without_links ? SQLITE_OPEN_NOFOLLOW : 0),
+                                       nullptr);
     if (opened != SQLITE_OK) {
         const HiveError error = hive_error(db, opened);
         sqlite3_close_v2(db);
