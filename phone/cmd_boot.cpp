@@ -3,9 +3,9 @@
 // \Windows\StartUp is run, in the order of the shortcuts' file names.
 #include <algorithm>
 #include <cstdio>
+#include <cerrno>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <optional>
 #include <string>
 #include <vector>
@@ -85,9 +85,14 @@ std::string joined(const std::vector<std::string>& args)
 // Starts one shortcut's program; false with `problem` set when it cannot.
 bool run_shortcut(const fs::path& shortcut, std::string& problem)
 {
-    std::ifstream in(shortcut);
-    const std::string text{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-    const auto target = parse_shortcut(text, problem);
+    // A shortcut names one program in a line; a file far larger is none.
+    constexpr size_t max_shortcut_bytes = 64 * 1024;
+    const auto text = device::read_file(shortcut, max_shortcut_bytes);
+    if (!text) {
+        problem = device::refusal(shortcut.filename(), errno);
+        return false;
+    }
+    const auto target = parse_shortcut(*text, problem);
     if (!target)
         return false;
     int error = 0;
@@ -109,16 +114,19 @@ bool run_shortcut(const fs::path& shortcut, std::string& problem)
 
 void boot()
 {
+    // A second boot or an init waits for this one to end.
+    const device::DeviceLock lock = device::lock_device();
     wince::process::end_all();
-    std::error_code error;
-    fs::remove_all(device::run_dir(), error);
-    if (error || !device::make_private_dirs(device::run_dir()))
-        throw Failure("boot: cannot clear " + device::run_dir().string() + ": " + error.message());
+    if (!device::remove_tree(device::run_dir()) || !device::make_private_dirs(device::run_dir()))
+        throw Failure("boot: cannot clear " + device::refusal(device::run_dir(), errno));
     wince::clock::boot();
 
+    // Every entry but a folder is taken as a shortcut, so that a link or a
+    // FIFO among them is reported rather than passed over in silence.
     std::vector<fs::path> shortcuts;
+    std::error_code error;
     for (const auto& entry : fs::directory_iterator(device::startup_dir(), error))
-        if (entry.is_regular_file())
+        if (!entry.is_directory(error) || entry.is_symlink(error))
             shortcuts.push_back(entry.path());
     std::sort(shortcuts.begin(), shortcuts.end());
     std::string first_problem;

@@ -15,6 +15,7 @@
 #include <poll.h>
 #include <spawn.h>
 #include <sys/inotify.h>
+#include <sys/mman.h>
 #include <sys/syscall.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -100,16 +101,21 @@ StepResult run_phone(const std::vector<std::string>& args, LiveNarration* narrat
         argv.push_back(word.data());
     argv.push_back(nullptr);
 
-    const fs::path out = device::root() / ".demo-step.out", err = device::root() / ".demo-step.err";
+    // The step's output is kept in memory, not in the device folder, where
+    // nothing but the device's own files belongs.
+    const int out = ::memfd_create("demo-step.out", MFD_CLOEXEC), err = ::memfd_create("demo-step.err", MFD_CLOEXEC);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    posix_spawn_file_actions_adddup2(&actions, out, 1);
+    posix_spawn_file_actions_adddup2(&actions, err, 2);
     pid_t pid = 0;
-    const int failed = posix_spawn(&pid, "/proc/self/exe", &actions, nullptr, argv.data(), environ);
+    const int failed = out < 0 || err < 0 ? errno : posix_spawn(&pid, "/proc/self/exe", &actions, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
-    if (failed)
+    if (failed) {
+        ::close(out);
+        ::close(err);
         throw Failure(std::string("demo: cannot run phone: ") + std::strerror(failed));
+    }
 
     const int child = static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));
     for (bool running = true; running;) {
@@ -126,14 +132,17 @@ StepResult run_phone(const std::vector<std::string>& args, LiveNarration* narrat
         result.status = WEXITSTATUS(status);
     if (child >= 0)
         ::close(child);
-    auto slurp = [](const fs::path& file) {
-        std::ifstream in(file);
-        return std::string(std::istreambuf_iterator<char>(in), {});
+    auto slurp = [](int fd) {
+        std::string text;
+        char buffer[4096];
+        ssize_t n;
+        for (off_t at = 0; (n = ::pread(fd, buffer, sizeof buffer, at)) > 0; at += n)
+            text.append(buffer, static_cast<size_t>(n));
+        ::close(fd);
+        return text;
     };
     result.output = slurp(out);
     result.errors = slurp(err);
-    fs::remove(out);
-    fs::remove(err);
     if (narration)
         narration->drain();
     return result;
@@ -205,7 +214,8 @@ public:
         step({"select", "1005", "0"});
         show_screen();
         pictures_ = device::root() / "pictures";
-        fs::create_directories(pictures_);
+        if (!device::make_private_dirs(pictures_))
+            throw Failure("demo: cannot make " + device::refusal(pictures_, errno));
         step({"screenshot", (pictures_ / "settings.png").string(), "--scale", "2"});
         const size_t before_ok = narration_->events().size();
         step({"tap", "softkey", "left"});
@@ -339,10 +349,10 @@ void run_demo(const DemoOptions& options)
         if (!::mkdtemp(dir.data()))
             throw Failure(std::string("demo: cannot make a device folder: ") + std::strerror(errno));
         device::set_root(dir);
-    } else if (!device::make_private_dirs(device::root())) {
-        // The steps' output is kept in the folder before init has made it.
-        throw Failure("demo: cannot make the device folder " + device::root().string() + ": " +
-                      std::strerror(errno));
+    } else {
+        // A folder of the user's own is refused before anything is done in
+        // it; init, the first step, takes the device lock itself.
+        device::claim_device();
     }
     Demo demo(options);
     try {

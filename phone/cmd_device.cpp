@@ -82,12 +82,12 @@ double parse_clock_rate(const std::string& text)
     return rate;
 }
 
+// Removes what the device made at `path`; a link there goes, never what it
+// points to.
 void remove_path(const fs::path& path)
 {
-    std::error_code error;
-    fs::remove_all(path, error);
-    if (error)
-        throw Failure("cannot remove " + path.string() + ": " + error.message());
+    if (!device::remove_tree(path))
+        throw Failure("cannot remove " + device::refusal(path, errno));
 }
 
 // The registry hive, its WAL and the event log start empty; run/ is cleared.
@@ -97,9 +97,12 @@ void reset_state()
         remove_path(device::registry_file().string() + suffix);
     remove_path(device::log_file());
     remove_path(device::run_dir());
-    device::make_private_dirs(device::run_dir());
-    if (const int log = device::open_private(device::log_file(), O_WRONLY | O_CREAT); log >= 0)
-        ::close(log);
+    if (!device::make_private_dirs(device::run_dir()))
+        throw Failure("cannot make " + device::refusal(device::run_dir(), errno));
+    const int log = device::open_private(device::log_file(), O_WRONLY | O_CREAT);
+    if (log < 0)
+        throw Failure("cannot make the event log " + device::refusal(device::log_file(), errno));
+    ::close(log);
     wince::clock::boot();
     // Opening the hive creates it.
     DWORD values = 0;
@@ -117,20 +120,39 @@ fs::path own_folder()
     return self.parent_path();
 }
 
+// Copies the program `from` to `to`, a file of the device's that is written
+// through no link.
+void install_program(const fs::path& from, const fs::path& to)
+{
+    const int source = ::open(from.c_str(), O_RDONLY | O_CLOEXEC);
+    const int target = device::open_private(to, O_WRONLY | O_CREAT | O_TRUNC);
+    bool copied = source >= 0 && target >= 0;
+    std::vector<char> buffer(1 << 16);
+    for (ssize_t n = 1; copied && n > 0;) {
+        n = ::read(source, buffer.data(), buffer.size());
+        copied = n >= 0 && ::write(target, buffer.data(), static_cast<size_t>(n)) == n;
+    }
+    const int error = errno;
+    copied = copied && ::fchmod(target, 0700) == 0;
+    if (source >= 0)
+        ::close(source);
+    if (target >= 0)
+        ::close(target);
+    if (!copied)
+        throw Failure("cannot install " + device::refusal(to, error));
+}
+
 std::vector<std::string> install_programs()
 {
     const fs::path from = own_folder();
     remove_path(device::install_dir());
-    device::make_private_dirs(device::install_dir());
+    if (!device::make_private_dirs(device::install_dir()))
+        throw Failure("cannot make " + device::refusal(device::install_dir(), errno));
     std::vector<std::string> installed;
     for (const char* name : program_files) {
         if (!fs::exists(from / name))
             continue;
-        std::error_code error;
-        fs::copy_file(from / name, device::install_dir() / name, fs::copy_options::overwrite_existing, error);
-        fs::permissions(device::install_dir() / name, fs::perms::owner_all, fs::perm_options::replace, error);
-        if (error)
-            throw Failure("cannot install " + std::string(name) + ": " + error.message());
+        install_program(from / name, device::install_dir() / name);
         installed.push_back(name);
     }
     return installed;
@@ -143,7 +165,8 @@ void write_startup_shortcut()
     const std::string target = device::narrow(startup_target);
     const std::string text = std::to_string(std::wstring(startup_target).size()) + "#" + target;
     if (!device::replace_file(device::startup_dir() / "CallTickerCfg.lnk", text))
-        throw Failure(std::string("cannot write the startup shortcut: ") + std::strerror(errno));
+        throw Failure("cannot write the startup shortcut " +
+                      device::refusal(device::startup_dir() / "CallTickerCfg.lnk", errno));
 }
 
 // A reset sweeps the process table, the log and the hive from under any
@@ -170,13 +193,11 @@ std::string joined(const std::vector<std::string>& words)
 void init(const InitOptions& options)
 {
     const fs::path root = device::root();
-    if (fs::exists(root) && !fs::is_directory(root))
-        throw Failure(root.string() + " exists and is not a folder");
     const nlohmann::json config = device_config(options);
+    // Only a new or empty folder becomes a device, and only a device is
+    // reset: a folder of the user's own is refused untouched.
+    const device::DeviceLock lock = device::claim_device();
     const auto ended = end_programs();
-    // The device is its owner's alone, even in a folder that was not.
-    if (!device::make_private_dirs(root) || ::chmod(root.c_str(), 0700) != 0)
-        throw Failure("cannot make the device folder " + root.string() + ": " + std::strerror(errno));
     device::write_config(config);
     reset_state();
     const auto installed = install_programs();
@@ -197,6 +218,9 @@ void add_device_commands(CLI::App& app)
 {
     auto options = std::make_shared<InitOptions>();
     CLI::App* cmd = app.add_subcommand("init", "Create or reset the device and install the programs");
+    cmd->footer("Makes a device of a folder that does not exist or is empty, and resets one that is a device\n"
+                "(init marks it with the file .wince-device); any other folder is refused, untouched.  While\n"
+                "an init or boot runs, another waits for it, up to 10 s, then says the device is busy.");
     cmd->add_option_function<std::string>(
            "--clock-rate", [options](const std::string& text) { options->clock_rate = parse_clock_rate(text); },
            "Device time per real time, 0.001 to 10000 (default 1)")

@@ -20,6 +20,7 @@
 #include "common.h"
 #include "device/clock.h"
 #include "device/device.h"
+#include "device/files.h"
 #include "story.h"
 
 namespace phone {
@@ -102,7 +103,7 @@ public:
             line_ = 0;
             pending_.clear();
         }
-        const int fd = ::open(device::log_file().c_str(), O_RDONLY | O_CLOEXEC);
+        const int fd = device::open_private(device::log_file(), O_RDONLY); // never a FIFO's reader
         if (fd < 0)
             return;
         char buffer[65536];

@@ -33,6 +33,7 @@
 #include "device/channel.h"
 #include "device/clock.h"
 #include "device/device.h"
+#include "device/files.h"
 #include "drivers/power_state.h"
 #include "kernel/process_table.h"
 #include "screen_text.h"
@@ -84,7 +85,7 @@ public:
             *this = LogFollower();
             inode_ = info.st_ino;
         }
-        Descriptor fd(::open(device::log_file().c_str(), O_RDONLY | O_CLOEXEC));
+        Descriptor fd(device::open_private(device::log_file(), O_RDONLY)); // never a FIFO's reader
         if (fd.get() < 0)
             return false;
         bool grew = false;

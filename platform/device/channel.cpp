@@ -25,7 +25,10 @@
 #include <vector>
 
 #include <fcntl.h>
+#include <poll.h>
+#include <sys/inotify.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -51,6 +54,8 @@ struct Listener {
     int fd = -1;
     pid_t owner = 0; // the pid the socket was bound for (a forked child is not it)
     std::atomic<bool> stopping{false};
+    std::atomic<bool> end_with_device{false};
+    int device_watch = -1; // inotify on the folders that hold the socket, or -1
     std::unique_ptr<std::thread> reader;
 };
 
@@ -227,14 +232,61 @@ std::optional<uid_t> sender_of(msghdr& header)
     return std::nullopt;
 }
 
-// Blocks in recvmsg until a datagram arrives; returns when stop() has shut
-// the socket down, and only then.
-void read_messages(int fd)
+// Watches the folders on the way to the socket `file`: any entry of its
+// folder removed or renamed, or any of them removed or moved.  -1 when
+// inotify is not to be had; the process then lives on as before.
+int watch_device(const std::string& file)
+{
+    const int watch = ::inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
+    if (watch < 0)
+        return -1;
+    constexpr uint32_t gone = IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR | IN_DONT_FOLLOW;
+    const std::filesystem::path folder = std::filesystem::path(file).parent_path();
+    bool watched = ::inotify_add_watch(watch, folder.c_str(), gone | IN_DELETE | IN_MOVED_FROM) >= 0;
+    for (const auto& above : {device::run_dir(), device::root()})
+        watched = watched && ::inotify_add_watch(watch, above.c_str(), gone) >= 0;
+    if (!watched) {
+        ::close(watch);
+        return -1;
+    }
+    return watch;
+}
+
+// Whether the socket `file` this process bound (inode `inode`) is still
+// where other processes look for it.
+bool still_reachable(const std::string& file, ino_t inode)
+{
+    struct stat status {};
+    return ::lstat(file.c_str(), &status) == 0 && status.st_ino == inode;
+}
+
+// Blocks until a datagram arrives; returns when stop() has shut the socket
+// down, and only then.  With `watch` (see watch_device) the process ends
+// when its socket has gone.
+void read_messages(int fd, int watch, std::string file, ino_t inode)
 {
     std::vector<char> buffer(max_message);
     alignas(cmsghdr) char control[CMSG_SPACE(sizeof(ucred))];
     const uid_t owner = ::getuid();
     for (;;) {
+        if (watch >= 0) {
+            pollfd waits[] = {{fd, POLLIN, 0}, {watch, POLLIN, 0}};
+            if (::poll(waits, 2, -1) < 0 && errno != EINTR && errno != ENOMEM)
+                return;
+            if (listener().stopping.load())
+                return;
+            if (waits[1].revents & POLLIN) {
+                alignas(inotify_event) char events[4096];
+                while (::read(watch, events, sizeof events) > 0) {
+                }
+                // Thrown away with its device: there is no log left to
+                // write to, nor anyone to ask this process to end.
+                if (!still_reachable(file, inode))
+                    ::_exit(1);
+            }
+            if (!(waits[0].revents & (POLLIN | POLLHUP | POLLERR)))
+                continue;
+        }
         iovec data{buffer.data(), buffer.size()};
         msghdr header{};
         header.msg_iov = &data;
@@ -332,7 +384,9 @@ void listen()
         static_cast<void>(l.reader.release());
         if (l.fd >= 0)
             ::close(l.fd); // this process's copy only; the parent keeps listening
-        l.fd = -1;
+        if (l.device_watch >= 0)
+            ::close(l.device_watch);
+        l.fd = l.device_watch = -1;
     }
     if (!device::make_private_dirs(socket_dir()))
         return;
@@ -352,31 +406,41 @@ void listen()
     // bind() makes the socket file by the umask; the folder is private
     // already, so nobody else can reach it before this.
     device::make_private(address.file());
+    struct stat bound {};
+    if (l.end_with_device.load() && ::lstat(address.file().c_str(), &bound) == 0)
+        l.device_watch = watch_device(address.file());
     l.fd = fd;
     l.owner = self;
     l.stopping.store(false);
-    l.reader = std::make_unique<std::thread>(read_messages, fd);
+    l.reader = std::make_unique<std::thread>(read_messages, fd, l.device_watch, address.file(), bound.st_ino);
 }
 
 void stop()
 {
     Listener& l = listener();
     std::unique_ptr<std::thread> reader;
-    int fd;
+    int fd, watch;
     {
         std::lock_guard held(l.mutex);
         if (l.owner != ::getpid() || l.fd < 0)
             return;
         fd = l.fd;
-        l.fd = -1;
+        watch = l.device_watch;
+        l.fd = l.device_watch = -1;
         reader = std::move(l.reader);
     }
-    ::unlink((socket_dir() / socket_name(static_cast<uint32_t>(::getpid()))).c_str());
+    // Stopping first: the reader must not take its own socket's removal for
+    // the device's.
     l.stopping.store(true);
-    ::shutdown(fd, SHUT_RDWR); // wakes the reader out of recvmsg
+    ::unlink((socket_dir() / socket_name(static_cast<uint32_t>(::getpid()))).c_str());
+    ::shutdown(fd, SHUT_RDWR); // wakes the reader out of recvmsg or poll
     if (reader && reader->joinable())
         reader->join();
     ::close(fd);
+    if (watch >= 0)
+        ::close(watch);
 }
+
+void end_with_device() { listener().end_with_device.store(true); }
 
 } // namespace wince::channel

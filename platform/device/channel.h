@@ -61,4 +61,11 @@ bool send(uint32_t pid, const nlohmann::json& message);
 void listen();
 void stop();
 
+// Asked for before listen(): the process ends itself as soon as its socket
+// is gone from the device (the device folder was removed or moved away, or
+// run/ cleared), since nothing can reach it any more.  Device programs ask
+// for this; a tool or test that only visits a device does not.  The
+// listener learns of it from inotify, so an idle program stays idle.
+void end_with_device();
+
 } // namespace wince::channel

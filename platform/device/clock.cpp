@@ -3,7 +3,6 @@
 #include "clock.h"
 
 #include <atomic>
-#include <fstream>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -46,19 +45,29 @@ void publish_boot(long long ns, bool replace)
     ::unlink(temp.c_str());
 }
 
+// The published boot instant; none when run/clock is missing or damaged.
+std::optional<long long> read_boot()
+{
+    const auto text = device::read_file(clock_file(), 64);
+    if (!text)
+        return std::nullopt;
+    try {
+        return std::stoll(*text);
+    } catch (const std::exception&) {
+        return std::nullopt;
+    }
+}
+
 steady::time_point boot_time()
 {
     std::lock_guard lock(clock_mutex);
     if (!boot_instant) {
-        long long ns = 0;
-        std::ifstream in(clock_file());
-        if (!(in >> ns)) {
+        auto ns = read_boot();
+        if (!ns) {
             publish_boot(monotonic_ns(), false);
-            std::ifstream again(clock_file());
-            if (!(again >> ns))
-                ns = monotonic_ns();
+            ns = read_boot();
         }
-        boot_instant = steady::time_point(std::chrono::nanoseconds(ns));
+        boot_instant = steady::time_point(std::chrono::nanoseconds(ns ? *ns : monotonic_ns()));
     }
     return *boot_instant;
 }

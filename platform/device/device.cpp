@@ -5,8 +5,6 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <iterator>
 #include <limits>
 #include <map>
 #include <mutex>
@@ -167,23 +165,18 @@ nlohmann::json parse_config(const std::string& text)
 nlohmann::json load_config(const fs::path& file, std::vector<std::string>& problems)
 {
     nlohmann::json merged = default_config();
-    std::error_code error;
-    if (!fs::exists(file, error))
-        return merged;
     const std::string where = file.string() + ": ";
-    if (fs::file_size(file, error) > max_config_bytes) {
-        problems.push_back(where + "larger than " + std::to_string(max_config_bytes / 1024) + " KiB");
-        return merged;
-    }
-    std::ifstream in(file, std::ios::binary);
-    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (!in.eof() && in.fail()) {
-        problems.push_back(where + "cannot be read");
+    const std::optional<std::string> text = read_file(file, max_config_bytes);
+    if (!text) {
+        if (errno == EFBIG)
+            problems.push_back(where + "larger than " + std::to_string(max_config_bytes / 1024) + " KiB");
+        else if (errno != ENOENT)
+            problems.push_back(refusal(file, errno));
         return merged;
     }
     nlohmann::json parsed;
     try {
-        parsed = parse_config(text);
+        parsed = parse_config(*text);
     } catch (const ConfigTooDeep&) {
         problems.push_back(where + "nested deeper than " + std::to_string(max_config_depth) + " levels");
         return merged;
@@ -281,12 +274,19 @@ nlohmann::json default_config()
 
 const nlohmann::json& config()
 {
-    std::lock_guard lock(state_mutex);
+    std::unique_lock lock(state_mutex);
     if (!loaded_config) {
-        config_problems_found.clear();
-        loaded_config = load_config((explicit_root ? *explicit_root : default_root()) / "device.json",
-                                    config_problems_found);
-        ++loaded_generation;
+        // Read without the lock: reading the file asks for root().
+        const fs::path file = (explicit_root ? *explicit_root : default_root()) / "device.json";
+        lock.unlock();
+        std::vector<std::string> problems;
+        nlohmann::json loaded = load_config(file, problems);
+        lock.lock();
+        if (!loaded_config) {
+            loaded_config = std::move(loaded);
+            config_problems_found = std::move(problems);
+            ++loaded_generation;
+        }
     }
     return *loaded_config;
 }
@@ -315,7 +315,7 @@ void write_config(const nlohmann::json& config)
 {
     const fs::path file = config_file();
     if (!replace_file(file, config.dump(2) + "\n"))
-        throw std::runtime_error("cannot write " + file.string() + ": " + std::strerror(errno));
+        throw std::runtime_error("cannot write " + refusal(file, errno));
     reload_config();
 }
 

@@ -6,7 +6,6 @@
 
 #include <cerrno>
 #include <cmath>
-#include <fstream>
 #include <string>
 
 #include <fcntl.h>
@@ -69,13 +68,31 @@ void write(std::string_view event, const nlohmann::json& fields)
 std::vector<nlohmann::json> read_all()
 {
     std::vector<nlohmann::json> events;
-    std::ifstream in(device::log_file());
-    std::string text;
-    while (std::getline(in, text)) {
-        nlohmann::json event = nlohmann::json::parse(text, nullptr, false);
+    const int fd = device::open_private(device::log_file(), O_RDONLY);
+    if (fd < 0)
+        return events;
+    const auto take = [&events](std::string_view line) {
+        nlohmann::json event = nlohmann::json::parse(line, nullptr, false);
         if (event.is_object())
             events.push_back(std::move(event));
+    };
+    std::string pending;
+    char buffer[65536];
+    for (;;) {
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        pending.append(buffer, static_cast<size_t>(n));
+        size_t start = 0;
+        for (size_t end; (end = pending.find('\n', start)) != std::string::npos; start = end + 1)
+            take(std::string_view(pending).substr(start, end - start));
+        pending.erase(0, start);
     }
+    ::close(fd);
+    if (!pending.empty())
+        take(pending);
     return events;
 }
 

@@ -5,7 +5,6 @@
 
 #include <cerrno>
 #include <cstring>
-#include <fstream>
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -41,12 +40,15 @@ thread_local std::string failed_file;
 
 std::filesystem::path document(const std::string& name) { return device::run_dir() / (name + ".json"); }
 
+// The documents hold a few calls and settings; anything much larger is not one.
+constexpr size_t max_document_bytes = 1 << 20;
+
 nlohmann::json load(const std::filesystem::path& file)
 {
-    std::ifstream in(file);
-    if (!in)
+    const auto text = device::read_file(file, max_document_bytes);
+    if (!text)
         return nlohmann::json::object();
-    nlohmann::json doc = nlohmann::json::parse(in, nullptr, false);
+    nlohmann::json doc = nlohmann::json::parse(*text, nullptr, false);
     return doc.is_object() ? doc : nlohmann::json::object();
 }
 
@@ -70,6 +72,6 @@ bool update(const std::string& name, const std::function<void(nlohmann::json&)>&
 
 DWORD write_error() { return failed_errno == ENOSPC || failed_errno == EDQUOT ? ERROR_DISK_FULL : ERROR_GEN_FAILURE; }
 
-std::string write_failure() { return "cannot write " + failed_file + ": " + std::strerror(failed_errno); }
+std::string write_failure() { return "cannot write " + device::refusal(failed_file, failed_errno); }
 
 } // namespace wince::run_state

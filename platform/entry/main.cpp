@@ -9,6 +9,7 @@
 
 #include <windows.h>
 
+#include "device/channel.h"
 #include "device/device.h"
 #include "device/eventlog.h"
 #include "kernel/process_table.h"
@@ -57,6 +58,7 @@ int main(int argc, char** argv)
     device::set_program(exe);
     warn_about_config();
     const std::string cmdline = command_line(argc, argv);
+    channel::end_with_device();
     process::attach(cmdline);
     eventlog::write("process.start", {{"path", device::narrow(device::device_path(exe))}, {"cmdline", cmdline}});
 

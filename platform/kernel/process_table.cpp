@@ -97,12 +97,15 @@ std::optional<Info> from_json(const nlohmann::json& j)
     }
 }
 
+// Entries are a few hundred bytes; a larger file in run/proc is none.
+constexpr size_t max_entry_bytes = 64 * 1024;
+
 nlohmann::json read_json(const fs::path& file)
 {
-    std::ifstream in(file);
-    if (!in)
+    const auto text = device::read_file(file, max_entry_bytes);
+    if (!text)
         return nullptr;
-    return nlohmann::json::parse(in, nullptr, false);
+    return nlohmann::json::parse(*text, nullptr, false);
 }
 
 void write_entry(const Info& info) { device::replace_file(entry_file(info.pid), to_json(info).dump() + "\n"); }

@@ -229,13 +229,22 @@ void Hive::connect()
     // SQLite makes the hive with the umask's bits and gives its WAL and
     // shared-memory files the hive's own; the device's owner alone may
     // read any of them.
-    device::make_private_dirs(std::filesystem::path(file).parent_path());
+    // The hive must be a regular file of the device's: a link is not
+    // followed, and a FIFO or folder in its place is never handed to SQLite.
     if (const int fd = device::open_private(file, O_RDWR | O_CREAT); fd >= 0)
         ::close(fd);
+    else if (errno == ELOOP || errno == ENXIO || errno == EISDIR || errno == ENOTDIR)
+        throw HiveError{ERROR_CANTOPEN, "registry hive " + device::refusal(file, errno)};
+    // SQLite follows no link either, unless the device folder's own path
+    // has one: the user may name the folder through a link.
+    std::error_code error;
+    const bool path_without_links = std::filesystem::canonical(root, error) == std::filesystem::absolute(root);
     sqlite3* db = nullptr;
     // A hive that cannot be written is opened for reading.
     const int opened = sqlite3_open_v2(file.c_str(), &db,
-                                       SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
+                                       SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX |
+                                           (path_without_links ? SQLITE_OPEN_NOFOLLOW : 0),
+                                       nullptr);
     if (opened != SQLITE_OK) {
         const HiveError error = hive_error(db, opened);
         sqlite3_close_v2(db);

@@ -1,11 +1,13 @@
 // The device under hostile and clumsy input, driven through the phone tool
 // on real processes: a flood of bad datagrams at the running monitor, a
-// device.json that cannot be used, a hive in trouble, and a device made
-// with a careless umask.
+// device.json that cannot be used, a hive in trouble, a device made with a
+// careless umask, a folder of the user's own given as a device, and two
+// boots at once.
 #include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <map>
 #include <memory>
 #include <random>
@@ -57,6 +59,7 @@ protected:
             phone_->run({"post", "--process", "CallTicker.exe", "WM_MONITOR_QUIT"});
             phone_->wait_for("process.exit", [this](const json& e) { return e["pid"] == monitor_; }, 5);
         }
+        testing_support::end_programs_of(dir_);
         std::error_code ignored;
         fs::remove_all(dir_, ignored);
     }
@@ -380,4 +383,72 @@ TEST_F(HostileDevice, ADeviceMadeUnderACarelessUmaskIsStillItsOwnersAlone)
         return 0;
     });
     EXPECT_EQ(stranger, 0);
+}
+
+// What a folder holds: each entry's path, kind, mode and a hash of its content.
+std::map<std::string, std::string> contents_of(const fs::path& folder)
+{
+    std::map<std::string, std::string> found;
+    struct stat status {};
+    for (const auto& entry : fs::recursive_directory_iterator(folder)) {
+        lstat(entry.path().c_str(), &status);
+        std::string content;
+        if (S_ISREG(status.st_mode)) {
+            std::ifstream in(entry.path(), std::ios::binary);
+            content.assign(std::istreambuf_iterator<char>(in), {});
+        }
+        found[entry.path().lexically_relative(folder).string()] =
+            std::to_string(status.st_mode) + " " + std::to_string(std::hash<std::string>{}(content));
+    }
+    lstat(folder.c_str(), &status);
+    found["."] = std::to_string(status.st_mode);
+    return found;
+}
+
+TEST(HostileFolder, InitAndDemoRefuseAFolderOfTheUsersOwnAndTouchNothingInIt)
+{
+    testing_support::TempDevice place;
+    const fs::path mine = place.dir() / "mine";
+    fs::create_directories(mine / "run");
+    fs::create_directories(mine / "pictures");
+    std::ofstream(mine / "run/mine") << "x\n";
+    std::ofstream(mine / "registry.db") << "y\n";
+    std::ofstream(mine / "pictures/settings.png") << "z\n";
+    fs::permissions(mine, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec);
+    const auto before = contents_of(mine);
+
+    const Phone phone(mine);
+    for (const std::vector<std::string>& command :
+         {std::vector<std::string>{"init"}, std::vector<std::string>{"demo", "--clock-rate", "100"}}) {
+        const auto refused = phone.run(command);
+        EXPECT_NE(refused.status, 0) << command[0];
+        EXPECT_EQ(refused.errors, "phone: " + mine.string() +
+                                      " is not a device and not empty: give a new or empty folder (nothing in "
+                                      "it was touched)\n")
+            << command[0];
+        EXPECT_EQ(contents_of(mine), before) << command[0];
+    }
+
+    // An empty folder of the user's becomes a device and keeps its mode.
+    const fs::path empty = place.dir() / "empty";
+    fs::create_directory(empty);
+    fs::permissions(empty, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec);
+    Phone(empty).ok({"init"});
+    EXPECT_EQ(fs::status(empty).permissions(), fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec);
+    Phone(empty).ok({"init"}); // and is a device from then on
+}
+
+TEST_F(HostileDevice, TwoBootsAtOnceEachBootsOrSaysTheDeviceIsBusy)
+{
+    for (int round = 0; round < 6; ++round) {
+        const auto first = phone_->start({"boot"});
+        const auto second = phone_->start({round % 2 ? "boot" : "init"});
+        for (const auto& result : {first->finish(), second->finish()}) {
+            if (result.status != 0) {
+                EXPECT_NE(result.errors.find(" is busy: another init or boot is still running on it"),
+                          std::string::npos)
+                    << "round " << round << ": " << result.errors;
+            }
+        }
+    }
 }

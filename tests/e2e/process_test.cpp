@@ -2,7 +2,10 @@
 // processes, exit codes, termination, and the named mutex between programs.
 #include <fstream>
 
+#include <poll.h>
 #include <signal.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 #include <windows.h>
@@ -25,7 +28,38 @@ nlohmann::json exit_of(const Phone& phone, uint32_t pid)
     return phone.wait_for("process.exit", [pid](const nlohmann::json& e) { return e["pid"] == pid; });
 }
 
+// Whether the process behind `pidfd` has ended, waiting up to `ms` for it.
+bool ended(int pidfd, int ms)
+{
+    pollfd death{pidfd, POLLIN, 0};
+    return ::poll(&death, 1, ms) == 1;
+}
+
+int pidfd_of(uint32_t pid) { return static_cast<int>(::syscall(SYS_pidfd_open, static_cast<pid_t>(pid), 0)); }
+
 } // namespace
+
+TEST(PhoneRun, NoProgramOutlivesItsDevice)
+{
+    // A program that would wait a day: the test device ends it before it
+    // goes, and does not return before it has ended.
+    int waiting = -1;
+    {
+        TempDevice dev;
+        waiting = pidfd_of(started_pid(Phone(dev.dir()).ok({"run", tiny, "exit", "0", "86400000"})));
+        ASSERT_GE(waiting, 0);
+    }
+    EXPECT_TRUE(ended(waiting, 0));
+    ::close(waiting);
+
+    // A device thrown away under a running program: the program ends itself.
+    TempDevice dev;
+    const int orphan = pidfd_of(started_pid(Phone(dev.dir()).ok({"run", tiny, "exit", "0", "86400000"})));
+    ASSERT_GE(orphan, 0);
+    std::filesystem::remove_all(dev.dir());
+    EXPECT_TRUE(ended(orphan, 10000)); // bounded only so that a failure does not hang the suite
+    ::close(orphan);
+}
 
 TEST(PhoneRun, StartsADetachedProgramWhoseEndWaitersSee)
 {

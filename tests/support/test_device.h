@@ -28,6 +28,10 @@ private:
     std::filesystem::path dir_;
 };
 
+// Ends every process but this one whose device is `dir` or a folder in it,
+// and waits until each has gone.
+void end_programs_of(const std::filesystem::path& dir);
+
 // Where the build put the programs and the phone tool.
 std::filesystem::path bin_dir();
 

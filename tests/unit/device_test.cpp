@@ -217,6 +217,43 @@ TEST(DevicePrivacy, AnotherUserReachesNothingOfTheDevice)
     EXPECT_EQ(stranger, 0);
 }
 
+TEST(DeviceFiles, ALinkFifoOrFolderWhereTheDeviceKeepsAFileIsRefusedAndWhatALinkNamesIsUntouched)
+{
+    TempDevice dev;
+    const auto outside = std::filesystem::path(dev.dir().string() + "-outside");
+    std::filesystem::create_directory(outside);
+    std::ofstream(outside / "mine") << "mine\n";
+    std::filesystem::permissions(outside / "mine", std::filesystem::perms(0644));
+    struct stat before {};
+    ASSERT_EQ(stat((outside / "mine").c_str(), &before), 0);
+
+    std::filesystem::create_symlink(outside / "mine", dev.dir() / "events.jsonl");
+    std::filesystem::create_symlink(outside / "mine", dev.dir() / "registry.db");
+    std::filesystem::create_directory_symlink(outside, device::run_dir());
+    wince::eventlog::write("test.event", {});
+    EXPECT_TRUE(wince::eventlog::read_all().empty());
+    DWORD values = 0;
+    EXPECT_NE(RegQueryInfoKeyW(HKEY_LOCAL_MACHINE, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &values,
+                               nullptr, nullptr, nullptr, nullptr),
+              ERROR_SUCCESS);
+    EXPECT_FALSE(wince::run_state::update("drivers", [](nlohmann::json& doc) { doc["backlight"] = 1; }));
+    EXPECT_EQ(wince::run_state::write_failure(),
+              "cannot write " + (device::run_dir() / "drivers.json").string() + ": a folder on its path is a symbolic link or no folder");
+
+    ASSERT_EQ(mkfifo((dev.dir() / "device.json.fifo").c_str(), 0600), 0);
+    std::filesystem::rename(dev.dir() / "device.json.fifo", dev.dir() / "device.json");
+    device::reload_config();
+    EXPECT_EQ(device::config_problems(),
+              std::vector<std::string>{(dev.dir() / "device.json").string() + ": not a regular file"});
+
+    struct stat after {};
+    ASSERT_EQ(stat((outside / "mine").c_str(), &after), 0);
+    EXPECT_EQ(after.st_mode, before.st_mode);
+    EXPECT_EQ(after.st_size, before.st_size);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(outside), {}), 1);
+    std::filesystem::remove_all(outside);
+}
+
 TEST(RunState, AChangeThatCannotBeStoredFailsSayingWhy)
 {
     TempDevice dev;
