@@ -402,7 +402,7 @@ void CallClocks::add(const json& event)
     const std::string state = field(event, "state", std::string());
     if (state == "LINECALLSTATE_CONNECTED") {
         connected_at_.emplace(id, t);
-        live_[id] = true;
+        live_[id] = t;
         // Only a voice call makes the monitor start.
         if (field(event, "media", 0u) == LINEMEDIAMODE_INTERACTIVEVOICE)
             focus_ = id;
@@ -412,6 +412,15 @@ void CallClocks::add(const json& event)
     } else if (state == "LINECALLSTATE_IDLE") {
         live_.erase(id);
     }
+}
+
+std::optional<uint32_t> CallClocks::latest_live() const
+{
+    std::optional<uint32_t> latest;
+    for (const auto& [id, since] : live_)
+        if (!latest || since >= live_.at(*latest))
+            latest = id;
+    return latest;
 }
 
 std::optional<double> CallClocks::connected_at(uint32_t id) const

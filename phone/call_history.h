@@ -54,12 +54,14 @@ public:
     // connected; it stays after the call has gone idle.
     std::optional<uint32_t> focus() const { return focus_; }
     bool live(uint32_t id) const { return live_.count(id) != 0; }
+    // The call connected most recently among those not idle yet.
+    std::optional<uint32_t> latest_live() const;
     // Device ms of the call's first connection; none if it never was.
     std::optional<double> connected_at(uint32_t id) const;
 
 private:
     std::map<uint32_t, double> connected_at_;
-    std::map<uint32_t, bool> live_; // connected once and not idle yet
+    std::map<uint32_t, double> live_; // connected once and not idle yet -> when last connected
     std::optional<uint32_t> focus_;
     double last_t_ = 0;
 };

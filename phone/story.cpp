@@ -480,7 +480,8 @@ const std::map<std::string, Handler>& handlers()
 
 // A line belongs to the call it changes, or else to the call the monitor
 // acts for while that call lasts, and to the end of its schedule after
-// it has gone idle (the end signal comes after the call).
+// it has gone idle (the end signal comes after the call); otherwise to the
+// call still going that was connected last.
 std::optional<uint32_t> Story::call_of(const json& event) const
 {
     const auto& clocks = memory_.clocks;
@@ -497,7 +498,7 @@ std::optional<uint32_t> Story::call_of(const json& event) const
     const MonitorStep step = monitor_step(event);
     if (memory_.schedule_running && (step == MonitorStep::CallEnded || step == MonitorStep::Quit))
         return focus;
-    return std::nullopt;
+    return clocks.latest_live();
 }
 
 Told Story::tell(const json& event)
@@ -505,6 +506,10 @@ Told Story::tell(const json& event)
     Told told;
     told.t = real_of(event, "t");
     told.exe = event.contains("exe") && event["exe"].is_string() ? event["exe"].get<std::string>() : "?";
+    // A boot starts the clock, the calls and the programs again.
+    if (told.t + 1000 < memory_.latest)
+        memory_ = StoryMemory();
+    memory_.latest = std::max(memory_.latest, told.t);
     memory_.clocks.add(event);
     told.call = call_of(event);
     if (told.call)

@@ -44,6 +44,7 @@ struct StoryMemory {
     std::set<uint32_t> scheduled;      // calls the monitor's schedule began for (window.create)
     bool schedule_running = false;     // the monitor's call timer window exists (window.create/destroy)
     std::map<long, unsigned> channels; // pid -> channels of its open wave output (waveout.open)
+    double latest = 0;                 // the latest device time told: a boot sends the clock back (Story::tell)
 };
 
 class Story {

@@ -99,6 +99,27 @@ TEST(Story, AScheduleThatStartsAgainIsSaid)
     const auto told = story.tell(handling(again, WM_CALL_CONNECTED));
     EXPECT_NE(told.what.find("starts again for call 1"), std::string::npos) << told.what;
     EXPECT_EQ(*told.call_time, 20010);
+    // After a boot, call 1 is another call.
+    story.tell(call(500, "CONNECTED"));
+    again["t"] = 510;
+    EXPECT_EQ(story.tell(handling(again, WM_CALL_CONNECTED)).what,
+              "call timer window created: the monitor's schedule starts for call 1");
+}
+
+// The held call hung up by the other side ends the monitor's schedule while
+// the other call goes on: that end signal is the held call's.
+TEST(Story, AnEndSignalBelongsToTheCallThatWasDisconnected)
+{
+    Story story;
+    story.tell(call(0, "CONNECTED"));
+    story.tell(call(5000, "ONHOLD"));
+    story.tell(call(5000, "CONNECTED", 2));
+    story.tell(call(9000, "DISCONNECTED"));
+    const auto end = story.tell(handling(sound(9100), WM_CALL_ENDED));
+    EXPECT_EQ(end.call, 1u);
+    EXPECT_EQ(*end.call_time, 9100);
+    story.tell(call(9200, "IDLE"));
+    EXPECT_EQ(story.tell(event(9300, "key", {{"key", "RETURN"}}, "phone")).call, 2u);
 }
 
 TEST(Story, WithoutAStartSignalTheFirstOneIsPeriodicAndVibrationsCount)
