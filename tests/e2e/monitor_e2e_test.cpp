@@ -317,6 +317,12 @@ TEST_F(MonitorProcess, AHeldCallKeepsItsScheduleAndItsClock)
                                               {WM_TIMER, IDT_REGULAR_SIGNAL},
                                               {WM_TIMER, IDT_REGULAR_SIGNAL},
                                               {WM_CALL_ENDED, 0}}));
+    // The audio system's thread logs each sound's end with what its writer was handling.
+    std::vector<unsigned> done;
+    for (const auto& e : phone_->events("waveout.done"))
+        if (e["pid"] == pid)
+            done.push_back(e.value("handling", 0u));
+    EXPECT_EQ(done, (std::vector<unsigned>{WM_CALL_CONNECTED, WM_TIMER, WM_TIMER, WM_CALL_ENDED}));
     ExpectSignals(SignalsInTheLog(), Writes(pid), FirstConnections(*phone_),
                   {{1, "start"}, {1, "periodic"}, {1, "periodic"}, {1, "end"}});
     // The first beep came during the hold.
