@@ -1,18 +1,19 @@
-// Calls rebuilt from the event log.  The monitor's call timer window is what
-// ties a signal to a call: it exists exactly while the monitor times a call,
-// from before the start signal to after the end signal, so every signal and
-// dark span inside its life belongs to the voice call connected last before
-// it was created.
+// Calls rebuilt from the event log.  What a signal is comes from the log
+// itself: every event the monitor's main thread logs carries the message it
+// was handling ("handling").  Which call a signal belongs to is the call
+// that made the monitor act last; the monitor's schedule (its call timer
+// window) and the dark screen are device-wide and drawn on every call they
+// overlap.
 #include "call_history.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <map>
-#include <optional>
 
+#include <windows.h>
 #include <tapi.h>
 
+#include "monitor.h"
 #include "settings.h"
 
 namespace phone {
@@ -20,6 +21,7 @@ namespace {
 
 using nlohmann::json;
 
+constexpr const char* kMonitorExe = "CallTicker.exe";
 constexpr const char* kTimerWindowClass = "CallTickerWndClass";
 constexpr const char* kSettingsKey = "\\software\\apps\\callticker";
 
@@ -35,6 +37,23 @@ bool ends_with(const std::string& text, const std::string& tail)
     return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
 }
 
+// A field of the type asked for, or `otherwise`: a log line of another
+// shape than the device writes is read as well as it can be.
+template <class T>
+T field(const json& event, const char* name, T otherwise)
+{
+    if (!event.is_object())
+        return otherwise;
+    const auto it = event.find(name);
+    if (it == event.end())
+        return otherwise;
+    try {
+        return it->get<T>();
+    } catch (const json::exception&) {
+        return otherwise;
+    }
+}
+
 // The monitor reads each value as a signed 16-bit number.
 int stored_index(const json& data)
 {
@@ -45,10 +64,10 @@ int stored_index(const json& data)
 
 void apply_setting(SettingsInForce& settings, const json& event)
 {
-    if (!ends_with(lower(event.value("key", std::string())), kSettingsKey))
+    if (!ends_with(lower(field(event, "key", std::string())), kSettingsKey))
         return;
-    const std::string name = lower(event.value("value", std::string()));
-    const int index = stored_index(event.value("data", json()));
+    const std::string name = lower(field(event, "value", std::string()));
+    const int index = stored_index(field(event, "data", json()));
     if (name == "enabled")
         settings.enabled = index != 0;
     else if (name == "onsoundtype")
@@ -65,24 +84,28 @@ void apply_setting(SettingsInForce& settings, const json& event)
         settings.screen_off_index = index;
 }
 
-struct OpenCall {
-    size_t record;
-    std::optional<double> away_since; // not connected since (held, ringing again)
+// A run of the monitor's schedule in device time, before it is shown on
+// the calls it overlaps.
+struct DeviceSchedule {
+    double from;
+    std::optional<double> to;
+    std::optional<double> timed_from;
+    std::optional<uint32_t> started_for; // the call that started it
+    std::optional<uint32_t> ended_by;    // the call whose end ended it
+    SettingsInForce settings;
 };
 
-struct TimerWindow {
-    std::optional<size_t> record;
-    bool armed = false; // the monitor arms its timers after the start signal
-    std::optional<double> dark_since;
-    std::optional<size_t> vibration; // the pulse that has not ended yet
+struct DeviceSpan {
+    double from;
+    double to;
 };
 
 class HistoryBuilder {
 public:
     void add(const json& event)
     {
-        const std::string name = event.value("event", std::string());
-        const double t = event.value("t", 0.0);
+        const std::string name = field(event, "event", std::string());
+        const double t = field(event, "t", 0.0);
         // A boot restarts the clock: whatever was open then ended unseen.
         if (name == "boot" || t + 1000 < last_t_)
             close_everything();
@@ -91,15 +114,17 @@ public:
             apply_setting(settings_, event);
         else if (name == "call")
             on_call(event, t);
-        else if (name == "window.create" && event.value("class", std::string()) == kTimerWindowClass)
-            on_window_create(event);
-        else if (name == "window.destroy" && event.value("class", std::string()) == kTimerWindowClass)
-            on_window_destroy(event, t);
-        else if (name == "timer.set")
-            on_timer_set(event, t);
+        else if (!from_monitor(event))
+            return;
+        else if (name == "window.create" && field(event, "class", std::string()) == kTimerWindowClass)
+            on_schedule_start(t);
+        else if (name == "window.destroy" && field(event, "class", std::string()) == kTimerWindowClass)
+            on_schedule_end(t);
+        else if (name == "timer.set" && field(event, "id", 0) == IDT_REGULAR_SIGNAL)
+            on_periodic_timer(t);
         else if (name == "waveout.write")
             on_sound(event, t);
-        else if (name == "led" && event.value("led", -1) == 1)
+        else if (name == "led" && field(event, "led", -1) == 1)
             on_vibrator(event, t);
         else if (name == "backlight")
             on_backlight(event, t);
@@ -107,173 +132,302 @@ public:
 
     std::vector<CallRecord> finish()
     {
-        for (auto& [id, call] : calls_)
-            records_[call.record].duration = last_t_ - records_[call.record].connected_at;
-        return std::move(records_);
+        close_everything();
+        return std::move(finished_);
     }
 
 private:
     void on_call(const json& event, double t)
     {
-        const uint32_t id = event.value("call", 0u);
-        const std::string state = event.value("state", std::string());
-        auto open = calls_.find(id);
+        const uint32_t id = field(event, "call", 0u);
+        const std::string state = field(event, "state", std::string());
+        clocks_.add(event);
+        auto open = open_.find(id);
         if (state == "LINECALLSTATE_CONNECTED") {
-            if (open == calls_.end()) {
+            if (open == open_.end()) {
                 CallRecord record;
                 record.id = id;
-                record.media = event.value("media", 0u);
+                record.media = field(event, "media", 0u);
+                record.number = field(event, "number", std::string());
                 record.connected_at = t;
                 record.settings = settings_;
                 records_.push_back(record);
-                calls_[id] = OpenCall{records_.size() - 1, std::nullopt};
-                last_voice_ = record.voice() ? std::optional(records_.size() - 1) : last_voice_;
-            } else if (open->second.away_since) {
-                auto& record = records_[open->second.record];
-                record.held.push_back({*open->second.away_since - record.connected_at, t - record.connected_at});
-                open->second.away_since.reset();
+                open_[id] = records_.size() - 1;
+            } else {
+                back_on(records_[open->second], t);
             }
             return;
         }
-        if (open == calls_.end())
+        if (open == open_.end())
             return;
-        auto& record = records_[open->second.record];
+        auto& record = records_[open->second];
         if (state == "LINECALLSTATE_DISCONNECTED" || state == "LINECALLSTATE_IDLE") {
-            if (open->second.away_since)
-                record.held.push_back({*open->second.away_since - record.connected_at, t - record.connected_at});
-            record.duration = t - record.connected_at;
+            back_on(record, t);
+            if (!record.ended)
+                record.duration = t - record.connected_at;
             record.ended = true;
-            calls_.erase(open);
-        } else if (!open->second.away_since) {
-            open->second.away_since = t;
+            if (state == "LINECALLSTATE_IDLE")
+                open_.erase(open);
+        } else if (!away_since_.count(id)) {
+            away_since_[id] = t;
         }
     }
 
-    // The call that made the monitor create the window is the voice call
-    // connected last (on a fast clock it may already be over).
-    void on_window_create(const json& event)
+    void back_on(CallRecord& record, double t)
     {
-        TimerWindow window;
-        window.record = last_voice_;
-        windows_[key(event)] = window;
-    }
-
-    void on_window_destroy(const json& event, double t)
-    {
-        auto it = windows_.find(key(event));
-        if (it == windows_.end())
+        const auto away = away_since_.find(record.id);
+        if (away == away_since_.end())
             return;
-        end_dark(it->second, t);
-        windows_.erase(it);
+        record.held.push_back({away->second - record.connected_at, t - record.connected_at});
+        away_since_.erase(away);
     }
 
-    // The timer window of the process that logged `event`, when it times a call.
-    TimerWindow* window_of(const json& event)
+    // The record of the call the monitor acts for now, if it has one.
+    CallRecord* focus_record()
     {
-        const auto pid = event.value("pid", 0ll);
-        for (auto& [window_key, window] : windows_)
-            if (window_key.first == pid && window.record)
-                return &window;
+        const auto focus = clocks_.focus();
+        if (!focus)
+            return nullptr;
+        for (auto it = records_.rbegin(); it != records_.rend(); ++it)
+            if (it->id == *focus)
+                return &*it;
         return nullptr;
     }
 
-    void on_timer_set(const json& event, double t)
+    void on_schedule_start(double t)
     {
-        auto it = windows_.find(key(event));
-        if (it == windows_.end() || it->second.armed)
-            return;
-        it->second.armed = true;
-        if (it->second.record) {
-            auto& record = records_[*it->second.record];
-            record.timed_from = t - record.connected_at;
-        }
+        schedules_.push_back(DeviceSchedule{t, std::nullopt, std::nullopt, clocks_.focus(), std::nullopt, settings_});
+        running_ = schedules_.size() - 1;
     }
 
-    SignalRole role(const TimerWindow& window) const
+    void on_schedule_end(double t)
     {
-        if (records_[*window.record].ended)
-            return SignalRole::End;
-        return window.armed ? SignalRole::Periodic : SignalRole::Start;
+        if (!running_)
+            return;
+        schedules_[*running_].to = t;
+        schedules_[*running_].ended_by = clocks_.focus();
+        running_.reset();
+    }
+
+    void on_periodic_timer(double t)
+    {
+        if (running_ && !schedules_[*running_].timed_from)
+            schedules_[*running_].timed_from = t;
+    }
+
+    void add_signal(SignalKind kind, SignalRole role, const json& event, double t)
+    {
+        CallRecord* record = focus_record();
+        if (!record)
+            return;
+        Signal signal{kind, role, t - record->connected_at, field(event, "ms", 0.0), field(event, "volume", 0u)};
+        signal.schedule = running_ ? static_cast<int>(*running_) : -1;
+        record->signals.push_back(signal);
+        if (kind == SignalKind::Vibration)
+            vibration_ = {record->id, record->signals.size() - 1};
     }
 
     void on_sound(const json& event, double t)
     {
-        TimerWindow* window = window_of(event);
-        if (!window)
+        const auto role = signal_role(event);
+        if (!role)
             return;
-        auto& record = records_[*window->record];
         // The start and end signals are forced to the loudspeaker; the
         // periodic beep is not.
-        const SignalKind kind = event.value("speaker", false) ? SignalKind::Chime : SignalKind::Beep;
-        record.signals.push_back({kind, role(*window), t - record.connected_at, event.value("ms", 0.0), event.value("volume", 0u)});
+        add_signal(field(event, "speaker", false) ? SignalKind::Chime : SignalKind::Beep, *role, event, t);
     }
 
     void on_vibrator(const json& event, double t)
     {
-        TimerWindow* window = window_of(event);
-        if (!window)
+        if (field(event, "on", false)) {
+            if (const auto role = signal_role(event))
+                add_signal(SignalKind::Vibration, *role, event, t);
             return;
-        auto& record = records_[*window->record];
-        if (event.value("on", false)) {
-            record.signals.push_back({SignalKind::Vibration, role(*window), t - record.connected_at, 0.0});
-            window->vibration = record.signals.size() - 1;
-        } else if (window->vibration) {
-            auto& pulse = record.signals[*window->vibration];
-            pulse.length = t - record.connected_at - pulse.at;
-            window->vibration.reset();
         }
+        if (!vibration_)
+            return;
+        for (auto& record : records_)
+            if (record.id == vibration_->first) {
+                auto& pulse = record.signals[vibration_->second];
+                pulse.length = t - record.connected_at - pulse.at;
+            }
+        vibration_.reset();
     }
 
     void on_backlight(const json& event, double t)
     {
-        TimerWindow* window = window_of(event);
-        if (!window)
-            return;
-        if (event.value("state", std::string()) == "D4") {
-            if (!window->dark_since)
-                window->dark_since = t;
-        } else {
-            end_dark(*window, t);
+        if (field(event, "state", std::string()) == "D4") {
+            if (!dark_since_)
+                dark_since_ = t;
+        } else if (dark_since_) {
+            dark_.push_back({*dark_since_, t});
+            dark_since_.reset();
         }
     }
 
-    void end_dark(TimerWindow& window, double t)
+    // What went on in device time, laid onto the calls it overlaps.
+    void distribute()
     {
-        if (!window.dark_since || !window.record)
-            return;
-        auto& record = records_[*window.record];
-        record.dark.push_back({*window.dark_since - record.connected_at, t - record.connected_at});
-        window.dark_since.reset();
+        for (auto& record : records_) {
+            const double begins = record.connected_at, ends = record.connected_at + record.duration;
+            for (const auto& dark : dark_)
+                if (dark.from < ends && dark.to > begins)
+                    record.dark.push_back({std::max(dark.from, begins) - begins, std::min(dark.to, ends) - begins});
+            bool had_schedule = false;
+            std::map<int, int> shown_as; // device schedule -> this call's
+            for (size_t i = 0; i < schedules_.size(); ++i) {
+                const auto& run = schedules_[i];
+                const double to = run.to.value_or(last_t_);
+                const bool its_end = run.ended_by == record.id;
+                if (!(run.from <= ends && (to > begins || its_end)))
+                    continue;
+                Schedule shown;
+                shown.from = std::max(run.from, begins) - begins;
+                shown.to = (its_end ? to : std::min(to, ends)) - begins;
+                shown.armed = run.timed_from.has_value();
+                shown.timed_from = run.timed_from.value_or(run.from) - begins;
+                shown.restart = had_schedule && run.from > begins;
+                shown.settings = run.settings;
+                had_schedule = true;
+                shown_as[static_cast<int>(i)] = static_cast<int>(record.schedules.size());
+                record.schedules.push_back(shown);
+            }
+            for (auto& signal : record.signals) {
+                const auto it = shown_as.find(signal.schedule);
+                signal.schedule = it == shown_as.end() ? -1 : it->second;
+            }
+        }
     }
 
     void close_everything()
     {
-        for (auto& [window_key, window] : windows_)
-            end_dark(window, last_t_);
-        windows_.clear();
-        for (auto& [id, call] : calls_) {
-            auto& record = records_[call.record];
-            record.duration = last_t_ - record.connected_at;
-        }
-        calls_.clear();
-        last_voice_.reset();
-        last_t_ = 0;
-    }
-
-    static std::pair<long long, std::string> key(const json& event)
-    {
-        return {event.value("pid", 0ll), event.value("hwnd", json()).dump()};
+        if (dark_since_)
+            dark_.push_back({*dark_since_, last_t_});
+        dark_since_.reset();
+        for (auto& [id, index] : open_)
+            if (!records_[index].ended)
+                records_[index].duration = last_t_ - records_[index].connected_at;
+        for (auto& [id, since] : away_since_)
+            for (auto& record : records_)
+                if (record.id == id && !record.ended)
+                    record.held.push_back({since - record.connected_at, record.duration});
+        distribute();
+        finished_.insert(finished_.end(), records_.begin(), records_.end());
+        HistoryBuilder next;
+        next.settings_ = settings_;
+        next.finished_ = std::move(finished_);
+        *this = std::move(next);
     }
 
     SettingsInForce settings_;
-    std::vector<CallRecord> records_;
-    std::map<uint32_t, OpenCall> calls_;
-    std::map<std::pair<long long, std::string>, TimerWindow> windows_;
-    std::optional<size_t> last_voice_;
+    CallClocks clocks_;
+    std::vector<CallRecord> records_;       // of this boot
+    std::vector<CallRecord> finished_;      // of earlier boots
+    std::map<uint32_t, size_t> open_;       // call id -> record, until it goes idle
+    std::map<uint32_t, double> away_since_; // call id -> not connected since
+    std::vector<DeviceSchedule> schedules_;
+    std::optional<size_t> running_;         // the schedule whose window exists
+    std::vector<DeviceSpan> dark_;
+    std::optional<double> dark_since_;
+    std::optional<std::pair<uint32_t, size_t>> vibration_; // the pulse that has not ended: call, signal
     double last_t_ = 0;
 };
 
 } // namespace
+
+bool from_monitor(const json& event) { return field(event, "exe", std::string()) == kMonitorExe; }
+
+MonitorStep monitor_step(const json& event)
+{
+    if (!from_monitor(event))
+        return MonitorStep::Other;
+    const auto handling = event.find("handling");
+    if (handling == event.end() || !handling->is_number_unsigned())
+        return MonitorStep::StartUp;
+    switch (handling->get<uint64_t>()) {
+    case WM_CALL_CONNECTED:
+        return MonitorStep::CallConnected;
+    case WM_CALL_ENDED:
+        return MonitorStep::CallEnded;
+    case WM_MONITOR_QUIT:
+        return MonitorStep::Quit;
+    case WM_TIMER:
+        return field(event, "handling_wparam", 0ull) == IDT_REGULAR_SIGNAL ? MonitorStep::Periodic : MonitorStep::Other;
+    default:
+        return MonitorStep::Other;
+    }
+}
+
+const char* signal_role_name(SignalRole role)
+{
+    switch (role) {
+    case SignalRole::Start:
+        return "start signal";
+    case SignalRole::Periodic:
+        return "periodic signal";
+    case SignalRole::End:
+        return "end signal";
+    }
+    return "?";
+}
+
+std::optional<SignalRole> signal_role(const json& event)
+{
+    const std::string name = field(event, "event", std::string());
+    const bool signal = name == "waveout.write" || (name == "led" && field(event, "led", -1) == 1 && field(event, "on", false));
+    if (!signal)
+        return std::nullopt;
+    switch (monitor_step(event)) {
+    case MonitorStep::CallConnected:
+        return SignalRole::Start;
+    case MonitorStep::Periodic:
+        return SignalRole::Periodic;
+    case MonitorStep::CallEnded:
+    case MonitorStep::Quit:
+        return SignalRole::End;
+    default:
+        return std::nullopt;
+    }
+}
+
+void CallClocks::add(const json& event)
+{
+    const double t = field(event, "t", 0.0);
+    if (t + 1000 < last_t_)
+        *this = CallClocks();
+    last_t_ = std::max(last_t_, t);
+    if (field(event, "event", std::string()) != "call")
+        return;
+    const uint32_t id = field(event, "call", 0u);
+    const std::string state = field(event, "state", std::string());
+    if (state == "LINECALLSTATE_CONNECTED") {
+        connected_at_.emplace(id, t);
+        live_[id] = t;
+        // Only a voice call makes the monitor start.
+        if (field(event, "media", 0u) == LINEMEDIAMODE_INTERACTIVEVOICE)
+            focus_ = id;
+    } else if (state == "LINECALLSTATE_DISCONNECTED") {
+        if (connected_at_.count(id))
+            focus_ = id;
+    } else if (state == "LINECALLSTATE_IDLE") {
+        live_.erase(id);
+    }
+}
+
+std::optional<uint32_t> CallClocks::latest_live() const
+{
+    std::optional<uint32_t> latest;
+    for (const auto& [id, since] : live_)
+        if (!latest || since >= live_.at(*latest))
+            latest = id;
+    return latest;
+}
+
+std::optional<double> CallClocks::connected_at(uint32_t id) const
+{
+    const auto it = connected_at_.find(id);
+    return it == connected_at_.end() ? std::nullopt : std::optional(it->second);
+}
 
 const char* signal_kind_name(SignalKind kind)
 {

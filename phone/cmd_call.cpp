@@ -155,6 +155,47 @@ void change_from(const std::string& id_text, uint32_t allowed_from, uint32_t sta
     set_state(id, state);
 }
 
+constexpr uint32_t ringing = LINECALLSTATE_OFFERING | LINECALLSTATE_ACCEPTED | LINECALLSTATE_DIALTONE |
+                             LINECALLSTATE_DIALING | LINECALLSTATE_RINGBACK | LINECALLSTATE_PROCEEDING;
+
+// "1 CONNECTED, 2 OFFERING", or "there are no calls".
+std::string call_list()
+{
+    std::string text;
+    for (const auto& call : radio::calls())
+        text += (text.empty() ? "" : ", ") + std::to_string(call.id) + " " +
+                wince::tapi::call_state_name(call.state).substr(std::strlen("LINECALLSTATE_"));
+    return text.empty() ? "there are no calls" : "calls: " + text;
+}
+
+uint32_t only_ringing_call()
+{
+    std::vector<uint32_t> found;
+    for (const auto& call : radio::calls())
+        if (call.state & ringing)
+            found.push_back(call.id);
+    if (found.size() == 1)
+        return found[0];
+    if (found.empty())
+        throw Failure("no call is ringing (" + call_list() + ")");
+    std::string ids;
+    for (uint32_t call_id : found)
+        ids += (ids.empty() ? "" : ", ") + std::to_string(call_id);
+    throw Failure("calls " + ids + " are ringing: say which to answer (phone call answer ID)");
+}
+
+// The connected calls are held first, so the log shows the hold before the
+// answer, as the network signals them.
+void answer_call(uint32_t id)
+{
+    const auto call = radio::find(id);
+    if (!call || !(call->state & ringing))
+        throw Failure("cannot answer call " + std::to_string(id) + ": it is " +
+                      (call ? wince::tapi::call_state_name(call->state) : std::string("gone")));
+    for (const auto& changed : radio::answer(id))
+        print_call(changed);
+}
+
 void drop(uint32_t id)
 {
     const auto call = radio::find(id);
@@ -271,11 +312,10 @@ void add_call_commands(CLI::App& app)
     });
 
     static std::string id;
-    constexpr uint32_t ringing = LINECALLSTATE_OFFERING | LINECALLSTATE_ACCEPTED | LINECALLSTATE_DIALTONE |
-                                 LINECALLSTATE_DIALING | LINECALLSTATE_RINGBACK | LINECALLSTATE_PROCEEDING;
-    auto* answer = call->add_subcommand("answer", "The call is connected");
-    answer->add_option("ID", id, "Call id")->required();
-    answer->callback([] { change_from(id, ringing, LINECALLSTATE_CONNECTED, "answer"); });
+    auto* answer = call->add_subcommand(
+        "answer", "The ringing call is connected; a connected call is put on hold first, as the network does");
+    answer->add_option("ID", id, "Call id (default: the only ringing call)");
+    answer->callback([] { answer_call(id.empty() ? only_ringing_call() : parse_call_id(id)); });
 
     auto* hold = call->add_subcommand("hold", "The call is put on hold");
     hold->add_option("ID", id, "Call id")->required();
@@ -286,6 +326,15 @@ void add_call_commands(CLI::App& app)
     resume->callback([] {
         change_from(id, LINECALLSTATE_ONHOLD | LINECALLSTATE_ONHOLDPENDCONF | LINECALLSTATE_ONHOLDPENDTRANSFER,
                     LINECALLSTATE_CONNECTED, "resume");
+    });
+
+    auto* swap = call->add_subcommand("swap", "The connected call is put on hold and the held one connected");
+    swap->callback([] {
+        const auto changed = radio::swap();
+        if (changed.empty())
+            throw Failure("cannot swap: that needs one connected and one held call (" + call_list() + ")");
+        for (const auto& changed_call : changed)
+            print_call(changed_call);
     });
 
     auto* drop_command = call->add_subcommand("drop", "The call is disconnected, then idle");

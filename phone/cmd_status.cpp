@@ -9,6 +9,7 @@
 
 #include "audio/output.h"
 #include "common.h"
+#include "call_history.h"
 #include "settings_view.h"
 #include "story.h"
 #include "device/clock.h"
@@ -42,13 +43,17 @@ nlohmann::json gather()
         {"calls", nlohmann::json::array()},
         {"processes", nlohmann::json::array()},
     };
-    for (const auto& call : wince::tapi::radio::calls())
+    for (const auto& call : wince::tapi::radio::calls()) {
         status["calls"].push_back({{"call", call.id},
                                    {"line", call.line},
                                    {"state", wince::tapi::call_state_name(call.state)},
                                    {"media", call.media},
                                    {"direction", call.outbound ? "outgoing" : "incoming"},
                                    {"number", call.number}});
+        // Its time runs from the first connection, through holds.
+        if (call.connected_at)
+            status["calls"].back()["call_time"] = status["time"].get<double>() - *call.connected_at;
+    }
     for (const auto& process : wince::process::list())
         status["processes"].push_back(
             {{"pid", process.pid}, {"exe", process.exe}, {"started", process.started}, {"threads", process.threads}});
@@ -81,11 +86,13 @@ void print(const nlohmann::json& status)
     std::printf("sound        %s\n", status["sound"].get<std::string>().c_str());
     std::fputs(status["calls"].empty() ? "calls        none\n" : "calls\n", stdout);
     for (const auto& call : status["calls"])
-        std::printf("  %u  line %u  %s  %s  %s%s%s\n", call["call"].get<uint32_t>(), call["line"].get<uint32_t>(),
+        std::printf("  %u  line %u  %s  %s  %s%s%s%s\n", call["call"].get<uint32_t>(), call["line"].get<uint32_t>(),
                     call["state"].get<std::string>().c_str(),
                     wince::tapi::media_modes_name(call["media"].get<uint32_t>()).c_str(),
                     call["direction"].get<std::string>().c_str(), call["number"].get<std::string>().empty() ? "" : " ",
-                    call["number"].get<std::string>().c_str());
+                    call["number"].get<std::string>().c_str(),
+                    call.contains("call_time") ? ("  call time " + call_time(call["call_time"].get<double>())).c_str()
+                                               : "");
     std::fputs(status["processes"].empty() ? "processes    none\n" : "processes\n", stdout);
     for (const auto& process : status["processes"]) {
         std::printf("  %u  %s  started %s  threads", process["pid"].get<uint32_t>(),

@@ -176,15 +176,6 @@ bool call_connected(const Snapshot& s)
                        [](const radio::Call& call) { return call.state == LINECALLSTATE_CONNECTED; });
 }
 
-// The call's record in the history, when it has one that has not ended.
-const CallRecord* record_of(const Snapshot& s, uint32_t id)
-{
-    for (auto it = s.history.rbegin(); it != s.history.rend(); ++it)
-        if (it->id == id && !it->ended)
-            return &*it;
-    return nullptr;
-}
-
 void put(int y, int x, const std::string& text, int width, attr_t attributes = A_NORMAL)
 {
     if (width <= 0)
@@ -252,8 +243,10 @@ private:
             std::string text = "  " + std::to_string(call.id) + "  " +
                                wince::tapi::call_state_name(call.state).substr(strlen("LINECALLSTATE_")) + "  " +
                                wince::tapi::media_modes_name(call.media);
-            if (const CallRecord* record = record_of(s, call.id))
-                text += "  " + call_time(s.now - record->connected_at);
+            if (call.connected_at)
+                text += "  " + call_time(s.now - *call.connected_at);
+            if (!call.number.empty())
+                text += "  " + call.number;
             line(text, call.state == LINECALLSTATE_CONNECTED ? A_BOLD : A_NORMAL);
         }
         line("last signals", A_BOLD);
@@ -261,7 +254,7 @@ private:
         for (const auto& record : s.history)
             for (const auto& signal : record.signals)
                 signals.push_back("  call " + std::to_string(record.id) + "  " + call_time(signal.at) + "  " +
-                                  signal_kind_name(signal.kind));
+                                  signal_kind_name(signal.kind) + ", " + signal_role_name(signal.role));
         if (signals.empty())
             line("  none yet");
         for (size_t i = signals.size() > 3 ? signals.size() - 3 : 0; i < signals.size(); ++i)

@@ -1,6 +1,6 @@
-// Narration from the log.  What a signal means (start, periodic, end, and
-// which interval it announces) comes from the call history of everything
-// told so far, so the words and the timeline never disagree.
+// Narration from the log.  Which call a line belongs to and its time come
+// from the story, as phone log tells them; which interval a signal announces
+// from the call history of everything told so far, as the timeline draws it.
 #include "narrator.h"
 
 #include <cmath>
@@ -37,70 +37,84 @@ std::string seconds(double ms)
     return text;
 }
 
-} // namespace
-
-std::string Narrator::when(double t, bool of_the_call) const
+// A periodic signal announces the end of an interval of the schedule it
+// came in; after a restart, or in a schedule begun for another call, the
+// interval is named with the schedule's start.
+std::string announced(const Signal& signal, const CallRecord& call)
 {
-    const auto calls = call_history(events_);
-    if (!calls.empty()) {
-        const auto& call = calls.back();
-        // The end signal and the screen lit again come after the call ends.
-        if (!call.ended || (of_the_call && t - call.connected_at <= call.duration + 3000))
-            return "call " + std::to_string(call.id) + "  " + call_time(t - call.connected_at);
-    }
-    return "device  " + call_time(t);
+    if (signal.schedule < 0)
+        return {};
+    const Schedule& schedule = call.schedules[static_cast<size_t>(signal.schedule)];
+    const int interval = schedule.settings.interval_ms();
+    if (interval <= 0 || !schedule.armed)
+        return {};
+    const double k = std::ceil((signal.at - schedule.timed_from) / interval);
+    const double lead = schedule.timed_from + k * interval - signal.at;
+    std::string words = ": " + seconds(lead) + " before " + interval_end(k * interval);
+    if (schedule.restart)
+        words += " of the schedule restarted at " + call_time(schedule.from);
+    else if (schedule.from <= 0 && schedule.timed_from < 0)
+        words += " of the schedule begun before call " + std::to_string(call.id);
+    return words;
 }
 
-std::string Narrator::signal_sentence(const json& event)
+} // namespace
+
+std::string Narrator::signal_sentence(const json& event, const Told& told)
 {
+    if (!told.call)
+        return {};
     const auto calls = call_history(events_);
-    if (calls.empty() || calls.back().signals.empty())
-        return {};
-    const auto& call = calls.back();
-    const auto& signal = call.signals.back();
-    if (std::fabs(signal.at - (event.value("t", 0.0) - call.connected_at)) > 0.5)
-        return {};
-    std::string what = signal.kind == SignalKind::Vibration
-                           ? "vibration"
-                           : std::string(signal_kind_name(signal.kind)) + " at " + volume_words(signal.volume);
-    switch (signal.role) {
-    case SignalRole::Start:
-        return what + ": the call is connected";
-    case SignalRole::End:
-        return what + ": the call has ended";
-    case SignalRole::Periodic:
-        break;
+    for (auto call = calls.rbegin(); call != calls.rend(); ++call) {
+        if (call->id != *told.call || call->signals.empty())
+            continue;
+        const auto& signal = call->signals.back();
+        if (std::fabs(signal.at - (event.value("t", 0.0) - call->connected_at)) > 0.5)
+            return {};
+        std::string what = signal.kind == SignalKind::Vibration
+                               ? "vibration"
+                               : std::string(signal_kind_name(signal.kind)) + " at " + volume_words(signal.volume);
+        switch (signal.role) {
+        case SignalRole::Start:
+            return what + ": the call is connected" +
+                   (signal.schedule >= 0 && call->schedules[signal.schedule].restart
+                        ? " again, the monitor's schedule starts anew"
+                        : "");
+        case SignalRole::End:
+            return what + ": the call has ended";
+        case SignalRole::Periodic:
+            return what + announced(signal, *call);
+        }
     }
-    const int interval = call.settings.interval_ms();
-    if (interval <= 0 || call.timed_from < 0)
-        return what;
-    const double k = std::ceil((signal.at - call.timed_from) / interval);
-    const double lead = call.timed_from + k * interval - signal.at;
-    return what + ": " + seconds(lead) + " before " + interval_end(k * interval);
+    return {};
 }
 
 std::optional<std::string> Narrator::tell(const json& event)
 {
     events_.push_back(event);
+    const Told told = story_.tell(event);
     const std::string name = event.value("event", std::string());
     const std::string exe = event.value("exe", std::string());
-    const double t = event.value("t", 0.0);
     std::string words;
     if (name == "process.start")
         words = exe + " starts" + (event.value("cmdline", std::string()).empty() ? "" : " (" + event["cmdline"].get<std::string>() + ")");
     else if (name == "process.exit" && exe != "phone")
         words = exe + " ends";
-    else if (name == "playsound")
-        words = "chime: " + exe + (played_.insert(event.value("pid", 0ll)).second ? " has started" : " quits");
+    else if (name == "playsound" && exe == "CallTicker.exe")
+        words = std::string("chime: ") + exe + (monitor_step(event) == MonitorStep::StartUp ? " has started" : " quits");
     else if (name == "line.open" && event.value("ok", false))
         words = exe + " watches the cellular line";
     else if (name == "call") {
         const std::string state = short_state(event.value("state", std::string()));
-        if (state == "CONNECTED" || state == "DISCONNECTED" || state == "OFFERING")
+        const std::string number = event.value("number", std::string());
+        if (state == "CONNECTED" || state == "DISCONNECTED" || state == "OFFERING" || state == "ONHOLD")
             words = "call " + std::to_string(event.value("call", 0)) + " " +
-                    (state == "OFFERING" ? "rings" : state == "CONNECTED" ? "is connected" : "is disconnected");
+                    (state == "OFFERING" ? "rings" + (number.empty() ? "" : " (" + number + ")")
+                     : state == "CONNECTED" ? "is connected"
+                     : state == "ONHOLD"    ? "is on hold"
+                                            : "is disconnected");
     } else if (name == "waveout.write" || (name == "led" && event.value("led", -1) == 1 && event.value("on", false)))
-        words = signal_sentence(event);
+        words = signal_sentence(event, told);
     else if (name == "backlight" && event.value("state", std::string()) == "D4")
         words = "the screen goes dark";
     else if (name == "backlight" && event.value("state", std::string()) == "D0")
@@ -111,8 +125,9 @@ std::optional<std::string> Narrator::tell(const json& event)
         words = "dialog \"" + event.value("title", std::string()) + "\" opens";
     if (words.empty())
         return std::nullopt;
-    return when(t, name == "waveout.write" || name == "led" || name == "backlight" || name == "call") +
-           "  " + words;
+    const std::string when = told.call ? "call " + std::to_string(*told.call) + "  " + call_time(*told.call_time)
+                                       : "device  " + call_time(told.t);
+    return when + "  " + words;
 }
 
 } // namespace phone

@@ -4,11 +4,12 @@
 #pragma once
 
 #include <optional>
-#include <set>
 #include <string>
 #include <vector>
 
 #include <nlohmann/json.hpp>
+
+#include "story.h"
 
 namespace phone {
 
@@ -21,11 +22,10 @@ public:
     const std::vector<nlohmann::json>& events() const { return events_; }
 
 private:
-    std::string signal_sentence(const nlohmann::json& event);
-    std::string when(double t, bool of_the_call) const;
+    std::string signal_sentence(const nlohmann::json& event, const Told& told);
 
     std::vector<nlohmann::json> events_;
-    std::set<long long> played_; // processes that played their start-up sound
+    Story story_; // which call a line belongs to, and its time: as phone log tells it
 };
 
 } // namespace phone

@@ -1,17 +1,21 @@
 // The event log told in words a user knows: one event in, one line out,
 // with device time and, while a voice call is connected, the call's own
 // time ("0:55.812  CallTicker.exe  periodic signal: beep, 313 ms, full
-// volume").  Whoever shows the log (phone log, a timeline, a narrated demo)
-// feeds a Story the events in the log's order, because what an event means
-// can depend on what came before: a sound while a call is connected is a
-// start or periodic signal, the next one after the call is its end signal.
+// volume").  What a signal is comes from the event itself (the message the
+// monitor was handling when it gave it); whoever shows the log (phone log,
+// phone view, a narrated demo) feeds a Story the events in the log's order,
+// because which call a line belongs to, and that call's time, depend on the
+// calls before it.
 #pragma once
 
 #include <map>
 #include <optional>
+#include <set>
 #include <string>
 
 #include <nlohmann/json.hpp>
+
+#include "call_history.h"
 
 namespace phone {
 
@@ -27,29 +31,33 @@ std::string volume_percent(uint32_t volume, unsigned channels = 1);
 struct Told {
     double t = 0;                     // device ms
     std::string exe;                  // the program that logged it
-    std::optional<double> call_time;  // ms since the call connected, while one is
+    std::optional<uint32_t> call;     // the call the line belongs to, while there is one
+    std::optional<double> call_time;  // that call's time: ms since its first connection
     std::string what;                 // what happened, in words
     bool detail = false;              // a step under a signal that went as it should
+};
+
+// Everything the story remembers between events.  Each event's handler
+// reads it; only the handlers named here change it.
+struct StoryMemory {
+    CallClocks clocks;                 // every call's clock (kept by Story::tell)
+    std::set<uint32_t> scheduled;      // calls the monitor's schedule began for (window.create)
+    bool schedule_running = false;     // the monitor's call timer window exists (window.create/destroy)
+    std::map<long, unsigned> channels; // pid -> channels of its open wave output (waveout.open)
+    double latest = 0;                 // the latest device time told: a boot sends the clock back (Story::tell)
 };
 
 class Story {
 public:
     Told tell(const nlohmann::json& event);
-    // tell() as one line: time, call time (when there is one), program, words.
+    // tell() as one line: time, call and call time (when there is one), program, words.
     std::string line(const nlohmann::json& event);
     static std::string format(const Told& told);
 
 private:
-    std::string signal_role();
-    std::string describe(const nlohmann::json& event);
-    std::string describe_call(const nlohmann::json& event);
-    std::string describe_sound(const nlohmann::json& event);
-    std::string describe_led(const nlohmann::json& event);
+    std::optional<uint32_t> call_of(const nlohmann::json& event) const;
 
-    std::map<uint32_t, double> connected_; // call id -> when it connected
-    bool start_given_ = false;             // the connected call has had its first signal
-    bool end_pending_ = false;             // a call ended and its end signal has not come
-    std::map<long, unsigned> channels_;    // pid -> channels of its open wave output
+    StoryMemory memory_;
 };
 
 } // namespace phone

@@ -56,6 +56,16 @@ std::string move_call(uint32_t from, uint32_t to, const char* verb)
     return "call " + std::to_string(call->id) + ": " + verb;
 }
 
+// As the network does: a connected call is held first.
+std::string answer_newest()
+{
+    const auto call = newest_call(LINECALLSTATE_OFFERING | LINECALLSTATE_DIALING);
+    if (!call)
+        return "no call to answer";
+    radio::answer(call->id);
+    return "call " + std::to_string(call->id) + ": answer";
+}
+
 std::string hang_up()
 {
     const auto call = newest_call(~static_cast<uint32_t>(LINECALLSTATE_IDLE));
@@ -115,7 +125,7 @@ std::string act(int ch)
     try {
         switch (ch) {
         case KEY_F(3): return place_call(LINEMEDIAMODE_INTERACTIVEVOICE);
-        case KEY_F(4): return move_call(LINECALLSTATE_OFFERING | LINECALLSTATE_DIALING, LINECALLSTATE_CONNECTED, "answer");
+        case KEY_F(4): return answer_newest();
         case KEY_F(5): return move_call(LINECALLSTATE_CONNECTED, LINECALLSTATE_ONHOLD, "hold");
         case KEY_F(6): return move_call(LINECALLSTATE_ONHOLD, LINECALLSTATE_CONNECTED, "resume");
         case KEY_F(7): return hang_up();

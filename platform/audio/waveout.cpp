@@ -30,6 +30,9 @@ namespace {
 struct Queued {
     WAVEHDR* header;
     double ends; // device ms
+    // What the writer was handling: the completion, logged on the audio
+    // thread, answers the same message.
+    std::optional<eventlog::Handling> handling;
 };
 
 // Everything here is guarded by the kernel lock, which the audio threads'
@@ -85,7 +88,9 @@ void play_queue(WaveOut& wave)
         next.header->dwFlags = (next.header->dwFlags | WHDR_DONE) & ~WHDR_INQUEUE;
         wave.in_callback = true;
         held.unlock();
-        eventlog::write("waveout.done", {{"bytes", next.header->dwBufferLength}});
+        nlohmann::json fields = eventlog::handling_fields(next.handling);
+        fields["bytes"] = next.header->dwBufferLength;
+        eventlog::write("waveout.done", fields);
         notify(wave, WOM_DONE, reinterpret_cast<DWORD_PTR>(next.header));
         held.lock();
         wave.in_callback = false;
@@ -279,7 +284,7 @@ MMRESULT WINAPI waveOutWrite(HWAVEOUT hwo, LPWAVEHDR pwh, UINT cbwh)
         const double starts = std::max(clock::now(), wave->busy_until);
         wave->busy_until = starts + ms;
         pwh->dwFlags = (pwh->dwFlags | WHDR_INQUEUE) & ~WHDR_DONE;
-        wave->queue.push_back(Queued{pwh, wave->busy_until});
+        wave->queue.push_back(Queued{pwh, wave->busy_until, eventlog::handling()});
         sync::wake_all();
     }
     output(format, reinterpret_cast<const BYTE*>(pwh->lpData), pwh->dwBufferLength, volume);

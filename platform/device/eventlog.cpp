@@ -1,4 +1,4 @@
-// Event log writer: each event is formatted in memory and appended with a
+// Event log writer: each event, with what the writing thread is handling, is formatted in memory and appended with a
 // single write() under an exclusive advisory lock, so lines from many
 // processes never interleave, and a line that cannot be written whole is
 // taken back.
@@ -42,7 +42,20 @@ void append_whole(int fd, const std::string& text)
         }
 }
 
+thread_local std::optional<Handling> thread_handling;
+
 } // namespace
+
+void set_handling(std::optional<Handling> handling) { thread_handling = handling; }
+
+std::optional<Handling> handling() { return thread_handling; }
+
+nlohmann::json handling_fields(std::optional<Handling> handling)
+{
+    if (!handling)
+        return nlohmann::json::object();
+    return {{"handling", handling->message}, {"handling_wparam", handling->wparam}};
+}
 
 void write(std::string_view event, const nlohmann::json& fields)
 {
@@ -51,6 +64,10 @@ void write(std::string_view event, const nlohmann::json& fields)
     line["pid"] = static_cast<long>(getpid());
     line["exe"] = device::program_name();
     line["event"] = std::string(event);
+    if (thread_handling) {
+        line["handling"] = thread_handling->message;
+        line["handling_wparam"] = thread_handling->wparam;
+    }
     if (fields.is_object())
         for (auto it = fields.begin(); it != fields.end(); ++it)
             line[it.key()] = *it;

@@ -17,6 +17,7 @@
 #include <tapi.h>
 
 #include "device/channel.h"
+#include "device/clock.h"
 #include "device/device.h"
 #include "device/files.h"
 #include "device/eventlog.h"
@@ -97,8 +98,11 @@ std::filesystem::path registry_dir() { return device::run_dir() / "tapi"; }
 
 nlohmann::json to_json(const Call& call)
 {
-    return {{"id", call.id},         {"line", call.line},         {"state", call.state},
-            {"media", call.media},   {"outbound", call.outbound}, {"number", call.number}};
+    nlohmann::json j = {{"id", call.id},       {"line", call.line},         {"state", call.state},
+                        {"media", call.media}, {"outbound", call.outbound}, {"number", call.number}};
+    if (call.connected_at)
+        j["connected_at"] = *call.connected_at;
+    return j;
 }
 
 Call from_json(const nlohmann::json& j)
@@ -110,6 +114,8 @@ Call from_json(const nlohmann::json& j)
     call.media = j.value("media", 0u);
     call.outbound = j.value("outbound", false);
     call.number = j.value("number", "");
+    if (j.contains("connected_at") && j["connected_at"].is_number())
+        call.connected_at = j["connected_at"].get<double>();
     return call;
 }
 
@@ -204,7 +210,7 @@ std::optional<Call> find(uint32_t id)
 
 Call place(uint32_t line, uint32_t state, uint32_t media, bool outbound, const std::string& number)
 {
-    Call call{0, line, state, media, outbound, number};
+    Call call{0, line, state, media, outbound, number, std::nullopt};
     update_calls([&](nlohmann::json& doc) {
         call.id = doc.value("next_call", 1u);
         doc["next_call"] = call.id + 1;
@@ -228,10 +234,12 @@ std::optional<Call> change_state(uint32_t id, uint32_t state)
                 continue;
             changed = from_json(*it);
             changed->state = state;
+            if (state == LINECALLSTATE_CONNECTED && !changed->connected_at)
+                changed->connected_at = clock::now();
             if (state == LINECALLSTATE_IDLE)
                 list.erase(it);
             else
-                (*it)["state"] = state;
+                *it = to_json(*changed);
             return;
         }
     });
@@ -239,6 +247,37 @@ std::optional<Call> change_state(uint32_t id, uint32_t state)
     // takes its telephony lock, which must never wait on this file.
     if (changed)
         announce(*changed);
+    return changed;
+}
+
+std::vector<Call> answer(uint32_t id)
+{
+    std::vector<Call> changed;
+    for (const Call& call : calls())
+        if (call.state == LINECALLSTATE_CONNECTED && call.id != id)
+            if (auto held = change_state(call.id, LINECALLSTATE_ONHOLD))
+                changed.push_back(*held);
+    if (auto answered = change_state(id, LINECALLSTATE_CONNECTED))
+        changed.push_back(*answered);
+    return changed;
+}
+
+std::vector<Call> swap()
+{
+    std::vector<Call> connected, held;
+    for (const Call& call : calls()) {
+        if (call.state == LINECALLSTATE_CONNECTED)
+            connected.push_back(call);
+        else if (call.state == LINECALLSTATE_ONHOLD)
+            held.push_back(call);
+    }
+    if (connected.size() != 1 || held.size() != 1)
+        return {};
+    std::vector<Call> changed;
+    for (auto [id, state] : {std::pair{connected[0].id, LINECALLSTATE_ONHOLD},
+                             std::pair{held[0].id, LINECALLSTATE_CONNECTED}})
+        if (auto call = change_state(id, state))
+            changed.push_back(*call);
     return changed;
 }
 

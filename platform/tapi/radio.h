@@ -52,6 +52,9 @@ struct Call {
     uint32_t media = 0; // LINEMEDIAMODE_ bits
     bool outbound = false;
     std::string number;
+    // Device ms of its first connection: a call's time runs from here to
+    // its end, through holds.
+    std::optional<double> connected_at;
 };
 
 // The calls that have not gone idle, oldest first.
@@ -67,6 +70,16 @@ Call place(uint32_t line, uint32_t state, uint32_t media, bool outbound, const s
 // Moves a call to `state`; a call that goes idle is gone afterwards.
 // nullopt when there is no such call.
 std::optional<Call> change_state(uint32_t id, uint32_t state);
+
+// Answers a ringing call as the network does: every connected call on
+// the device is put on hold first, then `id` is connected.  Returns the
+// calls changed, in order.
+std::vector<Call> answer(uint32_t id);
+
+// The active call on hold and the held one connected, in that order; the
+// one-step change a user knows.  Empty when there is not exactly one
+// connected and one held call.
+std::vector<Call> swap();
 
 // A line message other than a call state (LINE_LINEDEVSTATE...), to every
 // application with `line` open, or with any line open when none is given.

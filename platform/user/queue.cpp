@@ -257,12 +257,17 @@ BOOL get_or_peek(LPMSG out, HWND hwnd, UINT first, UINT last, bool wait, bool re
     if (!valid_filter_window(hwnd))
         return fail(ERROR_INVALID_WINDOW_HANDLE, wait ? -1 : FALSE);
     const Filter filter{hwnd, first, last};
+    // A thread back in GetMessageW has finished with its last message.
+    if (wait && remove)
+        eventlog::set_handling(std::nullopt);
     for (;;) {
         if (run_sent_messages(queue, held))
             continue;
         MSG msg;
         const Taken taken = take_message(queue, filter, msg, remove);
         if (taken != Taken::nothing) {
+            if (remove)
+                eventlog::set_handling(eventlog::Handling{msg.message, msg.wParam});
             *out = msg;
             return msg.message == WM_QUIT && wait ? 0 : TRUE;
         }

@@ -1,7 +1,11 @@
 // CallTicker.exe as a real process on a device driven through the phone
 // tool, at a high clock rate; everything is read back from the event log.
 #include <fstream>
+#include <map>
 #include <memory>
+#include <regex>
+#include <string>
+#include <vector>
 
 #include <unistd.h>
 
@@ -28,6 +32,14 @@ constexpr const char* kMonitor = "\\Program Files\\CallTicker\\CallTicker.exe";
 // running: 4 device seconds is 160 ms of real time.
 constexpr double kRate = 25;
 constexpr double kTimingSlack = 4000;
+
+// A signal as `phone log` tells it: its call, its call time in seconds and
+// its role ("start", "periodic", "end").
+struct ToldSignal {
+    int call;
+    double at;
+    std::string role;
+};
 
 class MonitorProcess : public ::testing::Test {
 protected:
@@ -75,9 +87,54 @@ protected:
         return writes;
     }
 
+    std::vector<ToldSignal> SignalsInTheLog() const
+    {
+        const std::string story = phone_->ok({"log"});
+        const std::regex line(R"(call (\d+) (\d+):(\d\d\.\d{3})\s+CallTicker\.exe\s+(start|periodic|end) signal)");
+        std::vector<ToldSignal> told;
+        for (std::sregex_iterator it(story.begin(), story.end(), line), end; it != end; ++it)
+            told.push_back({std::stoi((*it)[1]), std::stoi((*it)[2]) * 60 + std::stod((*it)[3]), (*it)[4]});
+        return told;
+    }
+
+    // What the monitor's main thread was handling when it wrote each sound.
+    std::vector<std::pair<unsigned, unsigned>> HandlingOfWrites(long pid) const
+    {
+        std::vector<std::pair<unsigned, unsigned>> handled;
+        for (const auto& e : Writes(pid))
+            handled.emplace_back(e.value("handling", 0u), e.value("handling_wparam", 0u));
+        return handled;
+    }
+
     std::filesystem::path dir_;
     std::unique_ptr<Phone> phone_;
 };
+
+// Device ms of each call's first CONNECTED, from the raw log.
+std::map<int, double> FirstConnections(const Phone& phone)
+{
+    std::map<int, double> first;
+    for (const auto& e : phone.events("call"))
+        if (e["state"] == "LINECALLSTATE_CONNECTED")
+            first.emplace(e["call"].get<int>(), e["t"].get<double>());
+    return first;
+}
+
+// The told signals are the monitor's sound writes, in order, each on the
+// expected call with that call's time from its first connection.
+void ExpectSignals(const std::vector<ToldSignal>& told, const std::vector<json>& writes,
+                   const std::map<int, double>& connected,
+                   const std::vector<std::pair<int, std::string>>& expected)
+{
+    ASSERT_EQ(told.size(), expected.size());
+    ASSERT_EQ(writes.size(), expected.size());
+    for (size_t i = 0; i < expected.size(); ++i) {
+        EXPECT_EQ(told[i].call, expected[i].first) << "signal " << i;
+        EXPECT_EQ(told[i].role, expected[i].second) << "signal " << i;
+        const double at = (writes[i]["t"].get<double>() - connected.at(expected[i].first)) / 1000;
+        EXPECT_NEAR(told[i].at, at, 0.0015) << "signal " << i;
+    }
+}
 
 TEST_F(MonitorProcess, SecondMonitorExitsAtOnceSilently)
 {
@@ -238,6 +295,101 @@ TEST_F(MonitorProcess, StartsAndQuitsWithoutAnyLine)
     ASSERT_FALSE(exit.is_null());
     EXPECT_EQ(exit["code"], 0);
     EXPECT_TRUE(phone_->events("messagebox").empty());
+}
+
+// A hold: the monitor acts on CONNECTED and DISCONNECTED only, so the beep
+// during the hold is periodic, and the call's time runs on through it.
+TEST_F(MonitorProcess, AHeldCallKeepsItsScheduleAndItsClock)
+{
+    const long pid = StartMonitor();
+    phone_->ok({"call", "incoming"});
+    phone_->ok({"call", "answer", "1"});
+    phone_->ok({"wait", "20"});
+    phone_->ok({"call", "hold", "1"});
+    phone_->ok({"wait", "60"});
+    phone_->ok({"call", "resume", "1"});
+    phone_->ok({"wait", "50"});
+    phone_->ok({"call", "drop", "1"});
+    ASSERT_FALSE(phone_->wait_for("window.destroy", [pid](const json& e) { return e["pid"] == pid; }).is_null());
+
+    using Handled = std::vector<std::pair<unsigned, unsigned>>;
+    EXPECT_EQ(HandlingOfWrites(pid), (Handled{{WM_CALL_CONNECTED, 0},
+                                              {WM_TIMER, IDT_REGULAR_SIGNAL},
+                                              {WM_TIMER, IDT_REGULAR_SIGNAL},
+                                              {WM_CALL_ENDED, 0}}));
+    // The audio system's thread logs each sound's end with what its writer was handling.
+    std::vector<unsigned> done;
+    for (const auto& e : phone_->events("waveout.done"))
+        if (e["pid"] == pid)
+            done.push_back(e.value("handling", 0u));
+    EXPECT_EQ(done, (std::vector<unsigned>{WM_CALL_CONNECTED, WM_TIMER, WM_TIMER, WM_CALL_ENDED}));
+    ExpectSignals(SignalsInTheLog(), Writes(pid), FirstConnections(*phone_),
+                  {{1, "start"}, {1, "periodic"}, {1, "periodic"}, {1, "end"}});
+    // The first beep came during the hold.
+    double held = 0, resumed = 0;
+    for (const auto& e : phone_->events("call"))
+        if (e["state"] == "LINECALLSTATE_ONHOLD")
+            held = e["t"];
+        else if (e["state"] == "LINECALLSTATE_CONNECTED")
+            resumed = e["t"];
+    const double beep = Writes(pid)[1]["t"];
+    EXPECT_GT(beep, held);
+    EXPECT_LT(beep, resumed);
+}
+
+// Call waiting: answering call 2 holds call 1; ending call 2 ends the
+// monitor's schedule (its own behaviour) with the end chime on call 2;
+// resuming call 1 starts the schedule again.  The log and the timeline put
+// each signal on its call, once.
+TEST_F(MonitorProcess, AWaitingCallAnsweredHoldsTheFirstAndEachSignalIsOnItsCall)
+{
+    const long pid = StartMonitor();
+    phone_->ok({"call", "incoming"});
+    phone_->ok({"call", "answer"});
+    phone_->ok({"wait", "20"});
+    phone_->ok({"call", "incoming", "--number", "5550100"});
+    phone_->ok({"call", "answer", "2"});
+    const json status = json::parse(phone_->ok({"status", "--json"}));
+    ASSERT_EQ(status["calls"].size(), 2u);
+    EXPECT_EQ(status["calls"][0]["state"], "LINECALLSTATE_ONHOLD");
+    EXPECT_EQ(status["calls"][1]["state"], "LINECALLSTATE_CONNECTED");
+    phone_->ok({"wait", "60"});
+    phone_->ok({"call", "drop", "2"});
+    phone_->ok({"wait", "10"});
+    phone_->ok({"call", "resume", "1"});
+    phone_->ok({"wait", "20"});
+    phone_->ok({"call", "drop", "1"});
+    const double dropped = phone_->events("call").back()["t"];
+    ASSERT_FALSE(phone_
+                     ->wait_for("window.destroy",
+                                [&](const json& e) { return e["pid"] == pid && e["t"].get<double>() > dropped; })
+                     .is_null());
+
+    ExpectSignals(SignalsInTheLog(), Writes(pid), FirstConnections(*phone_),
+                  {{1, "start"}, {2, "periodic"}, {2, "end"}, {1, "start"}, {1, "end"}});
+    EXPECT_NE(phone_->ok({"log"}).find("the monitor's schedule starts again for call 1"), std::string::npos);
+
+    const auto svg = dir_ / "calls.svg";
+    phone_->ok({"timeline", "--out", svg.string()});
+    std::ifstream in(svg);
+    const std::string text{std::istreambuf_iterator<char>(in), {}};
+    const std::string open = "<metadata id=\"callticker-timeline\"><![CDATA[";
+    const size_t from = text.find(open);
+    ASSERT_NE(from, std::string::npos);
+    const json shown = json::parse(text.substr(from + open.size(), text.find("]]>", from) - from - open.size()));
+    ASSERT_EQ(shown["calls"].size(), 2u);
+    std::vector<std::string> roles[2];
+    for (int row = 0; row < 2; ++row)
+        for (const auto& signal : shown["calls"][row]["signals"])
+            roles[row].push_back(signal["role"]);
+    EXPECT_EQ(shown["calls"][0]["call"], 1);
+    EXPECT_EQ(roles[0], (std::vector<std::string>{"start signal", "start signal", "end signal"}));
+    EXPECT_EQ(shown["calls"][1]["call"], 2);
+    EXPECT_EQ(shown["calls"][1]["number"], "5550100");
+    EXPECT_EQ(roles[1], (std::vector<std::string>{"periodic signal", "end signal"}));
+    // The beep announces its own schedule's minute: its lead time ahead.
+    const json& beep = shown["calls"][1]["signals"][0];
+    ASSERT_TRUE(beep.contains("announces"));
 }
 
 } // namespace

@@ -391,7 +391,7 @@ TEST_F(PhoneUser, ADefaultCallReadsAsAStoryAndTheBeepLeavesTheChimesAlone)
                                     "end signal: chime, " + chime + ", volume 50%, loudspeaker"})
         EXPECT_NE(story.find(told), std::string::npos) << told << "\n" << story;
     // The beep comes the lead time before the first minute of the call is up.
-    EXPECT_TRUE(std::regex_search(story, std::regex(R"(call 0:5[5-9]\.\d{3}\s+CallTicker\.exe\s+periodic signal)")))
+    EXPECT_TRUE(std::regex_search(story, std::regex(R"(call 1 0:5[5-9]\.\d{3}\s+CallTicker\.exe\s+periodic signal)")))
         << story;
 }
 

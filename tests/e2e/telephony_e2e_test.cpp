@@ -124,3 +124,45 @@ TEST(PhoneCall, ChangesReachALineOpenInAnotherProcess)
     lineShutdown(app);
     wince::process::detach(0);
 }
+
+// The radio behaves as a network: answering a waiting call holds the
+// connected one first (and the log says so in that order), swap exchanges
+// the two, and answer without an id takes the only ringing call.
+TEST(PhoneCall, AnsweringAWaitingCallHoldsTheConnectedOneFirst)
+{
+    TempDevice dev;
+    Phone phone(dev.dir());
+    phone.ok({"call", "incoming"});
+    phone.ok({"call", "answer"});
+    phone.ok({"call", "incoming", "--number", "5550100"});
+    phone.ok({"call", "incoming"});
+    const auto several = phone.run({"call", "answer"});
+    EXPECT_NE(several.status, 0);
+    EXPECT_NE(several.errors.find("calls 2, 3 are ringing"), std::string::npos) << several.errors;
+    phone.ok({"call", "idle", "3"});
+    phone.ok({"call", "answer"});
+
+    std::vector<std::string> changes;
+    for (const auto& e : phone.events("call"))
+        changes.push_back(std::to_string(e["call"].get<int>()) + " " + e["state"].get<std::string>());
+    const std::vector<std::string> last(changes.end() - 2, changes.end());
+    EXPECT_EQ(last, (std::vector<std::string>{"1 LINECALLSTATE_ONHOLD", "2 LINECALLSTATE_CONNECTED"}));
+    auto calls = status_of(phone)["calls"];
+    EXPECT_EQ(calls[0]["state"], "LINECALLSTATE_ONHOLD");
+    EXPECT_EQ(calls[1]["state"], "LINECALLSTATE_CONNECTED");
+    EXPECT_EQ(calls[1]["number"], "5550100");
+
+    phone.ok({"call", "swap"});
+    calls = status_of(phone)["calls"];
+    EXPECT_EQ(calls[0]["state"], "LINECALLSTATE_CONNECTED");
+    EXPECT_EQ(calls[1]["state"], "LINECALLSTATE_ONHOLD");
+    // A call's time runs from its first connection, through the hold.
+    EXPECT_GE(calls[0]["call_time"].get<double>(), calls[1]["call_time"].get<double>());
+
+    // Tests that need two connected calls still make them.
+    phone.ok({"call", "state", "2", "CONNECTED"});
+    calls = status_of(phone)["calls"];
+    EXPECT_EQ(calls[0]["state"], "LINECALLSTATE_CONNECTED");
+    EXPECT_EQ(calls[1]["state"], "LINECALLSTATE_CONNECTED");
+    EXPECT_NE(phone.run({"call", "swap"}).status, 0);
+}

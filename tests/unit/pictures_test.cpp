@@ -10,8 +10,14 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <iterator>
+
+#include <nlohmann/json.hpp>
+
 #include "parsing.h"
 #include "screenshot.h"
+#include "timeline.h"
 #include "test_device.h"
 
 namespace {
@@ -112,6 +118,39 @@ TEST(Screenshot, EveryScaleShowsTheSamePicture)
         }
         EXPECT_EQ(differ, 0) << "scale " << scale;
     }
+}
+
+// However many calls the log holds, the timeline stays a picture the image
+// library can make and a reader can use: the last calls, and a line saying so.
+TEST(Timeline, ManyCallsDrawTheLastOnesAndSaySo)
+{
+    testing_support::TempDevice device;
+    std::vector<phone::CallRecord> calls(2000);
+    for (size_t i = 0; i < calls.size(); ++i) {
+        calls[i].id = static_cast<uint32_t>(i + 1);
+        calls[i].media = 4;
+        calls[i].duration = 30000;
+        calls[i].ended = true;
+        calls[i].signals.push_back({phone::SignalKind::Chime, phone::SignalRole::Start, 20, 791});
+    }
+    const auto png = device.dir() / "calls.png";
+    phone::draw_timeline(calls, png);
+    int width = 0, height = 0;
+    EXPECT_GT(lit_pixels(png, width, height), 0);
+    EXPECT_LT(height, 5000);
+
+    const auto svg = device.dir() / "calls.svg";
+    phone::draw_timeline(calls, svg);
+    std::ifstream in(svg);
+    const std::string text{std::istreambuf_iterator<char>(in), {}};
+    const std::string open = "<![CDATA[";
+    const size_t from = text.find(open);
+    ASSERT_NE(from, std::string::npos);
+    const auto shown = nlohmann::json::parse(text.substr(from + open.size(), text.find("]]>") - from - open.size()));
+    EXPECT_EQ(shown["of"], 2000);
+    ASSERT_FALSE(shown["calls"].empty());
+    EXPECT_EQ(shown["calls"].back()["call"], 2000);
+    EXPECT_LT(shown["calls"].size(), 100u);
 }
 
 } // namespace
