@@ -64,24 +64,6 @@ nlohmann::json device_config(const InitOptions& options)
     return config;
 }
 
-// Beyond these the device's timers round to nothing or stand still.
-constexpr double min_clock_rate = 0.001, max_clock_rate = 10000;
-
-double parse_clock_rate(const std::string& text)
-{
-    double rate = 0;
-    try {
-        size_t used = 0;
-        rate = std::stod(text, &used);
-        if (used != text.size())
-            rate = 0;
-    } catch (const std::exception&) {
-    }
-    if (!(rate >= min_clock_rate && rate <= max_clock_rate))
-        throw Failure("invalid --clock-rate '" + text + "': give a number from 0.001 to 10000");
-    return rate;
-}
-
 void remove_path(const fs::path& path)
 {
     std::error_code error;

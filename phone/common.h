@@ -35,6 +35,17 @@ uint32_t parse_message(const std::string& text);
 // The name of a window message parse_message knows, else its number.
 std::string message_name(uint32_t message);
 
+// A --clock-rate as init and demo take it: 0.001 to 10000; throws Failure
+// naming the limits otherwise.
+double parse_clock_rate(const std::string& text);
+
+// Writes a file the user asked for (a picture, an export) whole: written
+// aside in the same folder, then renamed over `file`, so an existing file
+// is replaced only by a complete one.  Made with the user's umask, as any
+// file a command-line tool writes for its user.  Throws Failure naming the
+// file and the reason when it cannot.
+void write_user_file(const std::string& file, const std::string& bytes);
+
 // Each file of the tool adds its commands here.
 void add_device_commands(CLI::App& app);  // init
 void add_boot_command(CLI::App& app);     // boot

@@ -15,6 +15,7 @@
 
 #include "colour.h"
 #include "common.h"
+#include "picture_bytes.h"
 
 namespace phone {
 namespace {
@@ -389,9 +390,7 @@ void write_screenshot(const screen::Screen& s, bool lit, int scale, const std::f
     else
         fill(cr, {0, 0, s.width, s.height}, kBlack);
     cairo_destroy(cr);
-    const cairo_status_t status = cairo_surface_write_to_png(surface.get(), file.c_str());
-    if (status != CAIRO_STATUS_SUCCESS)
-        throw Failure("cannot write " + file.string() + ": " + cairo_status_to_string(status));
+    write_user_file(file, png_bytes(surface.get()));
 }
 
 } // namespace phone

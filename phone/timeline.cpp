@@ -18,6 +18,7 @@
 
 #include "colour.h"
 #include "common.h"
+#include "picture_bytes.h"
 
 namespace phone {
 namespace {
@@ -330,18 +331,19 @@ void draw_timeline(const std::vector<CallRecord>& calls, const std::filesystem::
     const bool svg = has_extension(file, ".svg");
     if (!svg && !has_extension(file, ".png"))
         throw Failure("cannot draw into '" + file.string() + "': give a file name ending in .svg or .png");
+    std::string svg_bytes;
     std::unique_ptr<cairo_surface_t, decltype(&cairo_surface_destroy)> surface(
-        svg ? cairo_svg_surface_create(file.c_str(), kWidth, height)
+        svg ? cairo_svg_surface_create_for_stream(append_bytes, &svg_bytes, kWidth, height)
             : cairo_image_surface_create(CAIRO_FORMAT_RGB24, static_cast<int>(kWidth), static_cast<int>(height)),
         cairo_surface_destroy);
     check(surface.get(), file);
     cairo_t* cr = cairo_create(surface.get());
     draw(cr, calls);
     cairo_destroy(cr);
-    if (!svg && cairo_surface_write_to_png(surface.get(), file.c_str()) != CAIRO_STATUS_SUCCESS)
-        throw Failure("cannot write " + file.string());
+    const std::string png = svg ? std::string() : png_bytes(surface.get());
     cairo_surface_finish(surface.get());
     check(surface.get(), file);
+    write_user_file(file, svg ? svg_bytes : png);
 }
 
 } // namespace phone
