@@ -360,8 +360,10 @@ void add_demo_commands(CLI::App& app, std::function<bool()> device_given)
     auto* demo = app.add_subcommand(
         "demo", "CallTicker on a fresh device: boot, a narrated call, the settings changed, a second call");
     demo->add_option_function<std::string>(
-            "--clock-rate", [options](const std::string& text) { options->clock_rate = parse_clock_rate(text); },
-            "Device time per real time, 0.001 to 10000 (default 10; 1 to hear the sounds)")
+            "--clock-rate",
+            [options](const std::string& text) { options->clock_rate = parse_clock_rate(text, max_demo_clock_rate); },
+            "Device time per real time, 0.001 to 1000 (default 10; 1 to hear the sounds; the programs cannot keep "
+            "up with a faster clock)")
         ->type_name("R");
     demo->add_flag("--keep", options->keep, "Keep the device folder for view, log and timeline");
     demo->footer("Without --device the demo runs on a new folder under the temporary directory and removes\n"

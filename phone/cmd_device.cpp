@@ -180,7 +180,7 @@ void add_device_commands(CLI::App& app)
     auto options = std::make_shared<InitOptions>();
     CLI::App* cmd = app.add_subcommand("init", "Create or reset the device and install the programs");
     cmd->add_option_function<std::string>(
-           "--clock-rate", [options](const std::string& text) { options->clock_rate = parse_clock_rate(text); },
+           "--clock-rate", [options](const std::string& text) { options->clock_rate = parse_clock_rate(text, max_clock_rate); },
            "Device time per real time, 0.001 to 10000 (default 1)")
         ->type_name("R");
     cmd->add_option("--line", options->lines, "A line device by name (repeatable; \"\" for a line without a name)")

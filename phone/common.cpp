@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <map>
 
@@ -127,11 +128,10 @@ void write_user_file(const std::string& file, const std::string& bytes)
         throw failed(errno);
 }
 
-// Beyond these the device's timers round to nothing or stand still.
-constexpr double min_clock_rate = 0.001, max_clock_rate = 10000;
-
-double parse_clock_rate(const std::string& text)
+double parse_clock_rate(const std::string& text, double most)
 {
+    // Below this the device's timers stand still.
+    constexpr double min_clock_rate = 0.001;
     double rate = 0;
     try {
         size_t used = 0;
@@ -140,8 +140,11 @@ double parse_clock_rate(const std::string& text)
             rate = 0;
     } catch (const std::exception&) {
     }
-    if (!(rate >= min_clock_rate && rate <= max_clock_rate))
-        throw Failure("invalid --clock-rate '" + text + "': give a number from 0.001 to 10000");
+    if (!(rate >= min_clock_rate && rate <= most)) {
+        char limits[64];
+        std::snprintf(limits, sizeof limits, "give a number from 0.001 to %g", most);
+        throw Failure("invalid --clock-rate '" + text + "': " + limits);
+    }
     return rate;
 }
 

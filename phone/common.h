@@ -35,9 +35,16 @@ uint32_t parse_message(const std::string& text);
 // The name of a window message parse_message knows, else its number.
 std::string message_name(uint32_t message);
 
-// A --clock-rate as init and demo take it: 0.001 to 10000; throws Failure
-// naming the limits otherwise.
-double parse_clock_rate(const std::string& text);
+// The fastest clock a device runs at: beyond it timers round to nothing.
+inline constexpr double max_clock_rate = 10000;
+// The fastest clock the demo runs at: beyond it the programs' reactions,
+// a few milliseconds of real time, take seconds of device time, longer
+// than the signals the demo waits for.
+inline constexpr double max_demo_clock_rate = 1000;
+
+// A --clock-rate from 0.001 to `most`; throws Failure naming both limits
+// otherwise.
+double parse_clock_rate(const std::string& text, double most);
 
 // Writes a file the user asked for (a picture, an export) whole: written
 // aside in the same folder, then renamed over `file`, so an existing file

@@ -341,11 +341,13 @@ TEST_F(HostileDevice, PhoneRegSaysWhenTheHiveIsDamagedOrLocked)
 TEST_F(HostileDevice, AHiveHeldExclusivelyElsewhereKeepsEverySignalOnTime)
 {
     phone_->ok({"init", "--clock-rate", "20", "--audio", "null"});
-    const long pid = StartMonitor();
+    // Taken while no program of the device has the hive open: from then on
+    // no other connection can read it.
     sqlite3* db = nullptr;
     ASSERT_EQ(sqlite3_open((dir_ / "registry.db").c_str(), &db), SQLITE_OK);
     ASSERT_EQ(sqlite3_exec(db, "PRAGMA locking_mode=EXCLUSIVE; BEGIN EXCLUSIVE; COMMIT;", nullptr, nullptr, nullptr),
               SQLITE_OK);
+    const long pid = StartMonitor();
     Call("70");
     sqlite3_close(db);
 

@@ -122,6 +122,11 @@ TEST_F(PhoneUser, NumbersThatMakeNoSenseAreRefusedInOneLine)
         EXPECT_TRUE(one_line(result.errors)) << result.errors;
         EXPECT_FALSE(fs::exists(dir_ / "device.json")) << rate;
     }
+    // The demo takes its clock rate as init does, up to the rate its steps keep up with.
+    for (const std::string rate : {"0", "fast", "1001"}) {
+        const CommandResult result = phone_->run({"demo", "--clock-rate", rate});
+        EXPECT_EQ(result.errors, "phone: invalid --clock-rate '" + rate + "': give a number from 0.001 to 1000\n");
+    }
     Init();
     for (const auto& args : std::vector<std::vector<std::string>>{
              {"call", "talk", "-1"},
