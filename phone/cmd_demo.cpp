@@ -342,8 +342,6 @@ private:
 
 void run_demo(const DemoOptions& options)
 {
-    if (!(options.clock_rate > 0 && options.clock_rate <= 1000))
-        throw Failure("--clock-rate must be above 0 and at most 1000");
     if (options.device.empty()) {
         std::string dir = (fs::temp_directory_path() / "callticker-demo-XXXXXX").string();
         if (!::mkdtemp(dir.data()))
@@ -371,9 +369,12 @@ void add_demo_commands(CLI::App& app, std::function<bool()> device_given)
     auto options = std::make_shared<DemoOptions>();
     auto* demo = app.add_subcommand(
         "demo", "CallTicker on a fresh device: boot, a narrated call, the settings changed, a second call");
-    demo->add_option("--clock-rate", options->clock_rate, "Device time per real time (1 to hear the sounds)")
-        ->type_name("R")
-        ->capture_default_str();
+    demo->add_option_function<std::string>(
+            "--clock-rate",
+            [options](const std::string& text) { options->clock_rate = parse_clock_rate(text, max_demo_clock_rate); },
+            "Device time per real time, 0.001 to 1000 (default 10; 1 to hear the sounds; the programs cannot keep "
+            "up with a faster clock)")
+        ->type_name("R");
     demo->add_flag("--keep", options->keep, "Keep the device folder for view, log and timeline");
     demo->footer("Without --device the demo runs on a new folder under the temporary directory and removes\n"
                  "it afterwards, all but the pictures.  Ends with 0, or 1 and a line naming what did not happen.");

@@ -64,24 +64,6 @@ nlohmann::json device_config(const InitOptions& options)
     return config;
 }
 
-// Beyond these the device's timers round to nothing or stand still.
-constexpr double min_clock_rate = 0.001, max_clock_rate = 10000;
-
-double parse_clock_rate(const std::string& text)
-{
-    double rate = 0;
-    try {
-        size_t used = 0;
-        rate = std::stod(text, &used);
-        if (used != text.size())
-            rate = 0;
-    } catch (const std::exception&) {
-    }
-    if (!(rate >= min_clock_rate && rate <= max_clock_rate))
-        throw Failure("invalid --clock-rate '" + text + "': give a number from 0.001 to 10000");
-    return rate;
-}
-
 // Removes what the device made at `path`; a link there goes, never what it
 // points to.
 void remove_path(const fs::path& path)
@@ -222,7 +204,7 @@ void add_device_commands(CLI::App& app)
                 "(init marks it with the file .wince-device); any other folder is refused, untouched.  While\n"
                 "an init or boot runs, another waits for it, up to 10 s, then says the device is busy.");
     cmd->add_option_function<std::string>(
-           "--clock-rate", [options](const std::string& text) { options->clock_rate = parse_clock_rate(text); },
+           "--clock-rate", [options](const std::string& text) { options->clock_rate = parse_clock_rate(text, max_clock_rate); },
            "Device time per real time, 0.001 to 10000 (default 1)")
         ->type_name("R");
     cmd->add_option("--line", options->lines, "A line device by name (repeatable; \"\" for a line without a name)")

@@ -13,6 +13,10 @@
 #include <string>
 #include <vector>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <windows.h>
 
 #include "common.h"
@@ -21,7 +25,6 @@
 #include "regedit4.h"
 #include "device/device.h"
 #include "device/eventlog.h"
-#include "device/files.h"
 #include "registry/hive.h"
 #include "registry/value_data.h"
 
@@ -383,9 +386,11 @@ void reg_export(const std::vector<std::string>& args)
     if (std::filesystem::exists(file, error) && !overwrite &&
         !confirm("File " + file + " already exists. Overwrite"))
         throw Failure("The operation was cancelled by the user.");
-    // Whole or not at all: an existing file is replaced only by a complete one.
-    if (!device::replace_file(file, out.str()))
-        throw Failure("ERROR: cannot write " + file + ": " + std::strerror(errno));
+    try {
+        write_user_file(file, out.str());
+    } catch (const Failure& failure) {
+        throw Failure(std::string("ERROR: ") + failure.what());
+    }
     std::printf("The operation completed successfully.\n");
 }
 
@@ -461,15 +466,54 @@ void apply_import(const std::vector<regedit4::Section>& sections, const std::vec
         wince::eventlog::write(event, fields);
 }
 
+// A .reg file of this device holds a few keys; anything this large is
+// not one, and reading it whole could exhaust the memory.
+constexpr off_t max_reg_file = 4 << 20;
+
+// The bytes of a .reg file: a regular file (not a folder, a FIFO or a
+// device such as /dev/zero) of at most max_reg_file bytes.
+std::string read_reg_file(const std::string& file)
+{
+    const int fd = ::open(file.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0)
+        throw Failure("ERROR: cannot read " + file + ": " + std::strerror(errno));
+    struct Closer {
+        int fd;
+        ~Closer() { ::close(fd); }
+    } closer{fd};
+    struct stat status {};
+    if (::fstat(fd, &status) != 0)
+        throw Failure("ERROR: cannot read " + file + ": " + std::strerror(errno));
+    if (S_ISDIR(status.st_mode))
+        throw Failure("ERROR: " + file + " is a folder: give a .reg file");
+    if (!S_ISREG(status.st_mode))
+        throw Failure("ERROR: " + file + " is not a regular file: give a .reg file");
+    const std::string too_large = "ERROR: " + file + " is larger than 4 MiB: too large for a .reg file";
+    if (status.st_size > max_reg_file)
+        throw Failure(too_large);
+    std::string bytes;
+    char chunk[65536];
+    for (;;) {
+        const ssize_t n = ::read(fd, chunk, sizeof chunk);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            throw Failure("ERROR: cannot read " + file + ": " + std::strerror(errno));
+        if (n == 0)
+            return bytes;
+        if (bytes.size() + static_cast<size_t>(n) > static_cast<size_t>(max_reg_file))
+            throw Failure(too_large);
+        bytes.append(chunk, static_cast<size_t>(n));
+    }
+}
+
 void reg_import(const std::vector<std::string>& args)
 {
     if (args.size() != 1)
         throw Failure("ERROR: Invalid syntax: reg import FILE");
     const std::string& file = args[0];
-    std::ifstream in(file, std::ios::binary);
-    if (!in)
-        throw Failure("ERROR: cannot read " + file);
     // The whole file is read and checked before anything changes.
+    std::istringstream in(read_reg_file(file));
     const auto sections = regedit4::parse(in, file);
     std::vector<KeyName> keys;
     for (const auto& section : sections) {

@@ -1,10 +1,16 @@
-// Argument parsing shared by the phone tool's commands: numbers, hex bytes
-// and window messages by name.
+// Shared by the phone tool's commands and its library: numbers, hex bytes
+// and window messages by name, and the files it writes for the user.
 #include "parsing.h"
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 #include <map>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 #include <windows.h>
 
@@ -93,6 +99,53 @@ uint32_t parse_message(const std::string& text)
     if (it == names.end())
         throw Failure("unknown message '" + text + "': give a number or a name such as WM_QUIT");
     return it->second;
+}
+
+void write_user_file(const std::string& file, const std::string& bytes)
+{
+    const std::string aside = file + "." + std::to_string(::getpid()) + ".part";
+    const auto failed = [&](int error) {
+        ::unlink(aside.c_str());
+        return Failure("cannot write " + file + ": " + std::strerror(error));
+    };
+    const int fd = ::open(aside.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        const int error = errno;
+        throw Failure("cannot write " + file + ": " + std::strerror(error));
+    }
+    for (size_t done = 0; done < bytes.size();) {
+        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            const int error = n < 0 ? errno : ENOSPC;
+            ::close(fd);
+            throw failed(error);
+        }
+        done += static_cast<size_t>(n);
+    }
+    if (::close(fd) != 0 || ::rename(aside.c_str(), file.c_str()) != 0)
+        throw failed(errno);
+}
+
+double parse_clock_rate(const std::string& text, double most)
+{
+    // Below this the device's timers stand still.
+    constexpr double min_clock_rate = 0.001;
+    double rate = 0;
+    try {
+        size_t used = 0;
+        rate = std::stod(text, &used);
+        if (used != text.size())
+            rate = 0;
+    } catch (const std::exception&) {
+    }
+    if (!(rate >= min_clock_rate && rate <= most)) {
+        char limits[64];
+        std::snprintf(limits, sizeof limits, "give a number from 0.001 to %g", most);
+        throw Failure("invalid --clock-rate '" + text + "': " + limits);
+    }
+    return rate;
 }
 
 } // namespace phone

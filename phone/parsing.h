@@ -1,5 +1,6 @@
-// A command's failure, and the parsing of numbers, bytes and window
-// messages that the commands and the phone library share.  Kept apart from
+// A command's failure, the parsing of numbers, bytes and window messages,
+// and the writing of files for the user, which the commands and the phone
+// library share.  Kept apart from
 // common.h so that the library's sources do not compile CLI11, which costs
 // every file that includes it several CPU seconds.
 #pragma once
@@ -34,5 +35,23 @@ std::optional<std::vector<unsigned char>> parse_hex_bytes(const std::string& tex
 uint32_t parse_message(const std::string& text);
 // The name of a window message parse_message knows, else its number.
 std::string message_name(uint32_t message);
+
+// The fastest clock a device runs at: beyond it timers round to nothing.
+inline constexpr double max_clock_rate = 10000;
+// The fastest clock the demo runs at: beyond it the programs' reactions,
+// a few milliseconds of real time, take seconds of device time, longer
+// than the signals the demo waits for.
+inline constexpr double max_demo_clock_rate = 1000;
+
+// A --clock-rate from 0.001 to `most`; throws Failure naming both limits
+// otherwise.
+double parse_clock_rate(const std::string& text, double most);
+
+// Writes a file the user asked for (a picture, an export) whole: written
+// aside in the same folder, then renamed over `file`, so an existing file
+// is replaced only by a complete one.  Made with the user's umask, as any
+// file a command-line tool writes for its user.  Throws Failure naming the
+// file and the reason when it cannot.
+void write_user_file(const std::string& file, const std::string& bytes);
 
 } // namespace phone

@@ -168,6 +168,37 @@ ValueLine parse_value_line(const std::string& text, size_t line)
     return parsed;
 }
 
+// Text that a registry name or string can carry whole: UTF-8 without NUL
+// (a NUL would end the string early, a bad byte would turn into U+FFFD).
+// Empty when it can, else what is wrong with it.
+std::string text_fault(const std::string& text)
+{
+    for (size_t i = 0; i < text.size();) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        if (c == 0)
+            return "a NUL character";
+        if (c < 0x80) {
+            ++i;
+            continue;
+        }
+        const size_t length = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : c >= 0xC0 ? 2 : 0;
+        if (length == 0 || c > 0xF4 || i + length > text.size())
+            return "text that is not valid UTF-8";
+        char32_t code = c & (0x7F >> length);
+        for (size_t k = 1; k < length; ++k) {
+            const auto next = static_cast<unsigned char>(text[i + k]);
+            if ((next & 0xC0) != 0x80)
+                return "text that is not valid UTF-8";
+            code = code << 6 | (next & 0x3F);
+        }
+        static constexpr char32_t least[] = {0, 0, 0x80, 0x800, 0x10000};
+        if (code < least[length] || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF))
+            return "text that is not valid UTF-8";
+        i += length;
+    }
+    return {};
+}
+
 // Logical lines: hex data continued with a trailing backslash is joined.
 std::vector<std::pair<size_t, std::string>> logical_lines(std::istream& in)
 {
@@ -220,6 +251,8 @@ std::vector<Section> parse(std::istream& in, const std::string& name)
         const auto& [number, text] = *it;
         if (text.empty() || text[0] == ';')
             continue;
+        if (const std::string fault = text_fault(text); !fault.empty())
+            throw LineError(number, fault + ": the file cannot be imported as it stands");
         if (text[0] == '[') {
             if (text.back() != ']')
                 throw LineError(number, "unterminated key name");

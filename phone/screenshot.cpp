@@ -16,6 +16,7 @@
 
 #include "colour.h"
 #include "parsing.h"
+#include "picture_bytes.h"
 
 namespace phone {
 namespace {
@@ -407,9 +408,7 @@ void write_screenshot(const screen::Screen& s, bool lit, int scale, const std::f
     cairo_pattern_set_filter(cairo_get_source(cr), CAIRO_FILTER_NEAREST);
     cairo_paint(cr);
     cairo_destroy(cr);
-    const cairo_status_t status = cairo_surface_write_to_png(picture.get(), file.c_str());
-    if (status != CAIRO_STATUS_SUCCESS)
-        throw Failure("cannot write " + file.string() + ": " + cairo_status_to_string(status));
+    write_user_file(file, png_bytes(picture.get()));
 }
 
 } // namespace phone

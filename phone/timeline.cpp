@@ -11,7 +11,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <fstream>
 #include <iterator>
 #include <memory>
 #include <optional>
@@ -23,6 +22,7 @@
 
 #include "colour.h"
 #include "parsing.h"
+#include "picture_bytes.h"
 
 namespace phone {
 namespace {
@@ -391,22 +391,13 @@ nlohmann::json draw(cairo_t* cr, const std::vector<CallRecord>& shown, size_t ca
 
 // cairo's SVG has no place for data of our own: it goes in after the
 // opening <svg> tag, as the format allows.
-void add_metadata(const std::filesystem::path& file, const nlohmann::json& what)
+void add_metadata(std::string& svg, const std::filesystem::path& file, const nlohmann::json& what)
 {
-    std::string svg;
-    {
-        std::ifstream in(file, std::ios::binary);
-        svg.assign(std::istreambuf_iterator<char>(in), {});
-    }
     const size_t open = svg.find("<svg");
     const size_t end = open == std::string::npos ? open : svg.find('>', open);
     if (end == std::string::npos)
         throw Failure("cannot write " + file.string() + ": the SVG came out without its <svg> element");
     svg.insert(end + 1, "\n<metadata id=\"callticker-timeline\"><![CDATA[" + what.dump() + "]]></metadata>");
-    std::ofstream out(file, std::ios::binary | std::ios::trunc);
-    out << svg;
-    if (!out.flush())
-        throw Failure("cannot write " + file.string());
 }
 
 bool has_extension(const std::filesystem::path& file, const char* extension)
@@ -433,20 +424,21 @@ void draw_timeline(const std::vector<CallRecord>& calls, const std::filesystem::
     const bool svg = has_extension(file, ".svg");
     if (!svg && !has_extension(file, ".png"))
         throw Failure("cannot draw into '" + file.string() + "': give a file name ending in .svg or .png");
+    std::string svg_bytes;
     std::unique_ptr<cairo_surface_t, decltype(&cairo_surface_destroy)> surface(
-        svg ? cairo_svg_surface_create(file.c_str(), kWidth, height)
+        svg ? cairo_svg_surface_create_for_stream(append_bytes, &svg_bytes, kWidth, height)
             : cairo_image_surface_create(CAIRO_FORMAT_RGB24, static_cast<int>(kWidth), static_cast<int>(height)),
         cairo_surface_destroy);
     check(surface.get(), file);
     cairo_t* cr = cairo_create(surface.get());
     const nlohmann::json what = draw(cr, shown, calls.size());
     cairo_destroy(cr);
-    if (!svg && cairo_surface_write_to_png(surface.get(), file.c_str()) != CAIRO_STATUS_SUCCESS)
-        throw Failure("cannot write " + file.string());
+    const std::string png = svg ? std::string() : png_bytes(surface.get());
     cairo_surface_finish(surface.get());
     check(surface.get(), file);
     if (svg)
-        add_metadata(file, what);
+        add_metadata(svg_bytes, file, what);
+    write_user_file(file, svg ? svg_bytes : png);
 }
 
 } // namespace phone

@@ -69,6 +69,7 @@ bool SettingsKey::Open(LPCWSTR subPath)
 {
     WCHAR fullPath[MAX_PATH];
     DWORD maxValueLength = 0;
+    LONG opened;
 
     /* An earlier Open that was never closed must not leak its handle. */
     Close();
@@ -79,10 +80,15 @@ bool SettingsKey::Open(LPCWSTR subPath)
     /* A read creates a missing key just as a write does: the settings
        program relies on it, since on a fresh device merely opening its
        dialog is what puts the (empty) key in place.  So a missing key is
-       never a failure. */
-    if (RegOpenKeyExW(m_rootKey, fullPath, 0, 0, &m_openKey) != ERROR_SUCCESS) {
+       never a failure.  Any other failure (a registry held by another
+       process) is one: the caller takes its default at once rather than
+       wait for a write that could not succeed either. */
+    opened = RegOpenKeyExW(m_rootKey, fullPath, 0, 0, &m_openKey);
+    if (opened != ERROR_SUCCESS) {
         m_openKey = NULL;
-        CreateKey(fullPath);
+        if (opened != ERROR_FILE_NOT_FOUND || CreateKey(fullPath) != ERROR_SUCCESS) {
+            return false;
+        }
     }
 
     if (RegQueryInfoKeyW(m_openKey, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL,

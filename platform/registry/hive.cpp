@@ -281,6 +281,8 @@ void Hive::set_up_if_new()
     }
     if (read_only_)
         throw hive_error(db_, SQLITE_READONLY);
+    // Making the hive is a write, and waits as one.
+    reading_ = false;
     exec("PRAGMA journal_mode=WAL");
     exec("BEGIN IMMEDIATE");
     try {
@@ -301,6 +303,8 @@ int Hive::wait_for_lock(void* hive, int attempts)
     }
     const double device_waited = clock::now() - self.lock_wait_device_start_;
     const double real_waited = real_ms() - self.lock_wait_real_start_;
+    if (self.reading_ && (real_waited >= read_lock_wait_ms || device_waited >= read_lock_wait_ms))
+        return 0;
     if (real_waited >= lock_wait_ms || (device_waited >= lock_wait_ms && real_waited >= min_lock_wait_real_ms))
         return 0;
     // SQLite offers no blocking wait for its file locks: back off as its
@@ -328,6 +332,7 @@ Transaction::Transaction(Mode mode) : held_(hive_mutex), hive_(the_hive)
 {
     static constexpr const char* begin_read = "BEGIN";
     static constexpr const char* begin_write = "BEGIN IMMEDIATE";
+    hive_.reading_ = mode == Mode::read;
     hive_.connect();
     if (mode == Mode::write && hive_.read_only_)
         throw hive_error(hive_.db_, SQLITE_READONLY);

@@ -15,8 +15,9 @@
 // Readers never wait for writers: the schema is made once, when the hive is
 // new, and reads run in WAL read transactions, so a hive that is read-only
 // on disk is still read.  A write that cannot get the hive's lock fails
-// after a bounded wait.  A hive that is damaged, locked, read-only or on a
-// full disk fails with an error that says so.
+// after a bounded wait, a read held off by a connection that holds the
+// hive exclusively after a short one.  A hive that is damaged, locked,
+// read-only or on a full disk fails with an error that says so.
 #pragma once
 
 #include <cstdint>
@@ -43,12 +44,18 @@ struct HiveError {
     std::string message;
 };
 
-// How long an operation waits for another process's write to end: this
-// much device time, but never longer in real time, and never less than
+// How long a write waits for another process's write to end: this much
+// device time, but never longer in real time, and never less than
 // min_lock_wait_real_ms in real time, which a write of a loaded host may
 // take at any clock rate.
 inline constexpr double lock_wait_ms = 5000;
 inline constexpr double min_lock_wait_real_ms = 200;
+// A read never waits for a writer (WAL); it finds the hive locked only
+// while another connection holds it whole (exclusive locking mode, or a
+// moment's recovery).  It gives up after this much device or real time,
+// whichever comes first, so that a program that reads its settings on a
+// timer stays on time and takes its defaults instead.
+inline constexpr double read_lock_wait_ms = 50;
 
 // Upper-cased UTF-8 form of a name: the hive's comparison key.
 std::string fold(std::wstring_view name);
@@ -96,6 +103,7 @@ private:
     sqlite3* db_ = nullptr;
     double lock_wait_device_start_ = 0; // when the current wait for the lock began
     double lock_wait_real_start_ = 0;
+    bool reading_ = false; // the current transaction only reads
     bool read_only_ = false; // the hive file cannot be written
     std::string root_; // the device folder the connection belongs to
     long generation_ = -1; // fork generation of the process that opened the connection

@@ -25,6 +25,13 @@ namespace {
 
 const HWND thread_messages_only = reinterpret_cast<HWND>(static_cast<intptr_t>(-1));
 
+// The most messages a thread's queue holds posted and not yet taken, as on
+// the desktop by default (USERPostMessageLimit): past it a post fails with
+// ERROR_NOT_ENOUGH_QUOTA, so a flood cannot grow a queue without end.
+constexpr size_t posted_message_limit = 10000;
+
+enum class Post { posted, no_target, over_quota };
+
 void register_channel_handlers();
 
 // Removes a thread's queue and windows when the thread ends, as Windows
@@ -198,15 +205,16 @@ bool filter_window_gone(const Filter& filter)
 
 // Posts to thread `tid` of this process, giving a live thread that has no
 // queue yet its queue; the process table is read without the kernel lock.
-bool post_to_thread(uint32_t tid, UINT msg, WPARAM wparam, LPARAM lparam)
+Post post_to_thread(uint32_t tid, UINT msg, WPARAM wparam, LPARAM lparam)
 {
+    const auto posted = [&](Queue& queue) {
+        return post_locked(queue, nullptr, msg, wparam, lparam) ? Post::posted : Post::over_quota;
+    };
     {
         auto held = sync::lock();
         Queue* queue = queue_of(tid);
-        if (queue && queue->attached) {
-            post_locked(*queue, nullptr, msg, wparam, lparam);
-            return true;
-        }
+        if (queue && queue->attached)
+            return posted(*queue);
     }
     const bool live = tid == current_tid() || process::owner_of_thread(tid) == current_pid();
     auto held = sync::lock();
@@ -215,10 +223,18 @@ bool post_to_thread(uint32_t tid, UINT msg, WPARAM wparam, LPARAM lparam)
         Queue* queue = queue_of(tid);
         if (queue && !queue->attached)
             state().queues.erase(tid);
-        return false;
+        return Post::no_target;
     }
-    post_locked(state().queues[tid], nullptr, msg, wparam, lparam);
-    return true;
+    return posted(state().queues[tid]);
+}
+
+Post post_to_window(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam)
+{
+    auto held = sync::lock();
+    const Window* w = find_window(hwnd);
+    if (w == nullptr || w->destroying)
+        return Post::no_target;
+    return post_locked(state().queues[w->thread], hwnd, msg, wparam, lparam) ? Post::posted : Post::over_quota;
 }
 
 nlohmann::json message_fields(UINT msg, WPARAM wparam, LPARAM lparam)
@@ -302,25 +318,23 @@ Queue& own_queue()
     return queue;
 }
 
-void post_locked(Queue& queue, HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam, bool to_focus)
+bool post_locked(Queue& queue, HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam, bool to_focus)
 {
+    if (queue.posted.size() >= posted_message_limit)
+        return false;
     queue.posted.push_back(PostedMessage{hwnd, message, wparam, lparam, message_time(), to_focus});
     sync::wake_all();
+    return true;
 }
 
 bool deliver_thread_message(uint32_t tid, UINT msg, WPARAM wparam, LPARAM lparam)
 {
-    return post_to_thread(tid, msg, wparam, lparam);
+    return post_to_thread(tid, msg, wparam, lparam) == Post::posted;
 }
 
 bool deliver_window_message(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam)
 {
-    auto held = sync::lock();
-    const Window* w = find_window(hwnd);
-    if (w == nullptr || w->destroying)
-        return false;
-    post_locked(state().queues[w->thread], hwnd, msg, wparam, lparam);
-    return true;
+    return post_to_window(hwnd, msg, wparam, lparam) == Post::posted;
 }
 
 } // namespace wince::user
@@ -348,11 +362,12 @@ BOOL WINAPI PostThreadMessageW(DWORD idThread, UINT Msg, WPARAM wParam, LPARAM l
 {
     uint32_t to_pid = 0;
     bool ok = false;
+    Post local = Post::no_target;
     if (device::inject_fault("PostThreadMessageW")) {
         ok = false;
-    } else if (post_to_thread(idThread, Msg, wParam, lParam)) {
+    } else if ((local = post_to_thread(idThread, Msg, wParam, lParam)) != Post::no_target) {
         to_pid = current_pid();
-        ok = true;
+        ok = local == Post::posted;
     } else if (auto owner = process::owner_of_thread(idThread); owner && *owner != current_pid()) {
         to_pid = *owner;
         nlohmann::json message = message_fields(Msg, wParam, lParam);
@@ -365,16 +380,20 @@ BOOL WINAPI PostThreadMessageW(DWORD idThread, UINT Msg, WPARAM wParam, LPARAM l
     fields["ok"] = ok;
     eventlog::write("thread.post", fields);
     if (!ok)
-        return fail(ERROR_INVALID_THREAD_ID, FALSE);
+        return fail(local == Post::over_quota ? ERROR_NOT_ENOUGH_QUOTA : ERROR_INVALID_THREAD_ID, FALSE);
     return TRUE;
 }
 
 BOOL WINAPI PostMessageW(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam)
 {
-    if (hWnd == nullptr)
-        return deliver_thread_message(current_tid(), Msg, wParam, lParam) ? TRUE : FALSE;
-    if (deliver_window_message(hWnd, Msg, wParam, lParam))
+    const Post local = hWnd == nullptr ? post_to_thread(current_tid(), Msg, wParam, lParam)
+                                       : post_to_window(hWnd, Msg, wParam, lParam);
+    if (local == Post::posted)
         return TRUE;
+    if (local == Post::over_quota)
+        return fail(ERROR_NOT_ENOUGH_QUOTA, FALSE);
+    if (hWnd == nullptr)
+        return FALSE;
     const uint32_t pid = hwnd_pid(hWnd);
     if (pid != current_pid() && toplevel::find(hWnd)) {
         nlohmann::json message = message_fields(Msg, wParam, lParam);

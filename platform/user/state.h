@@ -173,7 +173,9 @@ Window* find_window(HWND hwnd);
 Queue* queue_of(uint32_t tid);
 // The calling thread's queue, created at its first message call.
 Queue& own_queue();
-void post_locked(Queue& queue, HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam, bool to_focus = false);
+// False, and nothing posted, when the queue already holds the most posted
+// messages a thread's queue may hold.
+bool post_locked(Queue& queue, HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam, bool to_focus = false);
 // The control of top-level window `top_level` that has the focus, or the
 // window itself.
 HWND focus_control_locked(HWND top_level);

@@ -1,14 +1,33 @@
 // Emulates what the window manager of a single device knows across
 // processes: the top-level windows, their z-order and the foreground.  Each
-// process writes its own file atomically (write, then rename); readers skip
-// files of processes that are no longer alive.  Child windows stay private.
+// process writes its own file whole (written aside, then renamed over it);
+// readers skip files of processes that are no longer alive.  Child windows
+// stay private.
+//
+// The folder is shared with whatever else runs as the device's owner, so a
+// reader trusts nothing in it: it opens an entry without following links
+// and without blocking, takes only a regular file of bounded size that
+// parses as an entry of the process its name gives, and skips anything
+// else with one warning on stderr, never waiting for it.
 #include "toplevel.h"
 
 #include <algorithm>
-#include <fstream>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 #include <mutex>
+#include <set>
 
+#include <dirent.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/inotify.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "device/channel.h"
 #include "device/device.h"
+#include "device/files.h"
 #include "kernel/process_table.h"
 #include "kernel/sync.h"
 #include "state.h"
@@ -19,6 +38,134 @@ namespace {
 namespace fs = std::filesystem;
 
 fs::path windows_dir() { return device::run_dir() / "windows"; }
+
+// A window entry is a few KiB (an icon's pixels included); anything much
+// larger is not one.
+constexpr off_t max_entry_bytes = 1 << 20;
+
+// A field of an entry; its default when missing or of another type.
+template <class T>
+T field(const nlohmann::json& j, const char* key, T fallback)
+{
+    try {
+        return j.value(key, fallback);
+    } catch (const nlohmann::json::exception&) {
+        return fallback;
+    }
+}
+
+class Descriptor {
+public:
+    explicit Descriptor(int fd) : fd_(fd) {}
+    ~Descriptor()
+    {
+        if (fd_ >= 0)
+            ::close(fd_);
+    }
+    Descriptor(const Descriptor&) = delete;
+    Descriptor& operator=(const Descriptor&) = delete;
+    int get() const { return fd_; }
+
+private:
+    int fd_;
+};
+
+// One line on stderr per entry and problem, however often the folder is read.
+void warn(const std::string& name, const std::string& what)
+{
+    static std::mutex* warned_mutex = new std::mutex;
+    static auto* warned = new std::set<std::string>;
+    {
+        std::lock_guard held(*warned_mutex);
+        if (!warned->insert(name + '\n' + what).second)
+            return;
+    }
+    std::fprintf(stderr, "%s: warning: %s %s\n", device::program_name().c_str(), (windows_dir() / name).c_str(),
+                 what.c_str());
+}
+
+std::string kind_of(mode_t mode)
+{
+    if (S_ISDIR(mode))
+        return "a folder";
+    if (S_ISFIFO(mode))
+        return "a FIFO";
+    if (S_ISSOCK(mode))
+        return "a socket";
+    if (S_ISCHR(mode) || S_ISBLK(mode))
+        return "a device file";
+    return "not a regular file";
+}
+
+// The pid that an entry's name "<pid>.json" gives; 0 for any other name.
+uint32_t pid_of_name(const std::string& name)
+{
+    if (name.size() <= 5 || name.size() > 15 || name.compare(name.size() - 5, 5, ".json") != 0)
+        return 0;
+    const size_t digits = name.size() - 5;
+    uint64_t pid = 0;
+    for (size_t i = 0; i < digits; ++i) {
+        if (name[i] < '0' || name[i] > '9')
+            return 0;
+        pid = pid * 10 + static_cast<uint64_t>(name[i] - '0');
+    }
+    return pid > 0 && pid <= UINT32_MAX ? static_cast<uint32_t>(pid) : 0;
+}
+
+// The entry `name` of the folder `dir`, parsed; null (and `problem` says
+// why, empty when it has merely gone) when it is no entry to read.
+nlohmann::json read_entry(int dir, const std::string& name, std::string& problem)
+{
+    problem.clear();
+    Descriptor file(::openat(dir, name.c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC));
+    if (file.get() < 0) {
+        if (errno != ENOENT)
+            problem = errno == ELOOP ? "a symbolic link" : std::strerror(errno);
+        return nullptr;
+    }
+    struct stat status {};
+    if (::fstat(file.get(), &status) != 0) {
+        problem = std::strerror(errno);
+        return nullptr;
+    }
+    if (!S_ISREG(status.st_mode)) {
+        problem = kind_of(status.st_mode);
+        return nullptr;
+    }
+    if (status.st_size > max_entry_bytes) {
+        problem = "larger than 1 MiB";
+        return nullptr;
+    }
+    // Read to its end, as its size may have changed since fstat.
+    std::string bytes;
+    char chunk[16384];
+    for (;;) {
+        const ssize_t n = ::read(file.get(), chunk, sizeof chunk);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0) {
+            problem = std::strerror(errno);
+            return nullptr;
+        }
+        if (n == 0)
+            break;
+        if (bytes.size() + static_cast<size_t>(n) > static_cast<size_t>(max_entry_bytes)) {
+            problem = "larger than 1 MiB";
+            return nullptr;
+        }
+        bytes.append(chunk, static_cast<size_t>(n));
+    }
+    nlohmann::json entry = nlohmann::json::parse(bytes, nullptr, false);
+    if (!entry.is_object() || !entry.contains("windows") || !entry["windows"].is_array()) {
+        problem = "not a window entry (damaged or cut short)";
+        return nullptr;
+    }
+    if (field(entry, "pid", 0u) != pid_of_name(name)) {
+        problem = "the entry of another process";
+        return nullptr;
+    }
+    return entry;
+}
 
 // Serialises writers of this process's file, so an older snapshot never
 // overwrites a newer one.  Taken before the kernel lock.
@@ -47,19 +194,74 @@ Entry from_json(uint32_t pid, const nlohmann::json& j)
 {
     Entry e;
     e.pid = pid;
-    e.hwnd = j.value("hwnd", uint64_t{0});
-    e.class_name = j.value("class", "");
-    e.title = j.value("title", "");
-    e.visible = j.value("visible", false);
-    e.created = j.value("created", 0.0);
-    e.raised = j.value("raised", 0.0);
-    e.serial = j.value("serial", uint64_t{0});
-    e.thread = j.value("thread", 0u);
-    e.focus = j.value("focus", uint64_t{0});
+    e.hwnd = field(j, "hwnd", uint64_t{0});
+    e.class_name = field(j, "class", std::string());
+    e.title = field(j, "title", std::string());
+    e.visible = field(j, "visible", false);
+    e.created = field(j, "created", 0.0);
+    e.raised = field(j, "raised", 0.0);
+    e.serial = field(j, "serial", uint64_t{0});
+    e.thread = field(j, "thread", 0u);
+    e.focus = field(j, "focus", uint64_t{0});
     if (auto d = j.find("details"); d != j.end() && d->is_object())
         e.details = *d;
     return e;
 }
+
+// A live process whose entry cannot be read is asked to write it anew, and
+// the reader waits a moment (in real time: the owner's thread runs at host
+// speed) for the new file.  Each damaged file is asked about once, so a
+// reader never waits twice for an owner that does not answer.
+constexpr int mend_wait_ms = 250;
+
+struct Damage {
+    std::string name;
+    ino_t inode = 0;
+    off_t size = 0;
+    int64_t changed_ns = 0;
+    auto operator<=>(const Damage&) const = default;
+};
+
+bool first_time_damaged(int dir, const std::string& name)
+{
+    static std::mutex* asked_mutex = new std::mutex;
+    static auto* asked = new std::set<Damage>;
+    struct stat status {};
+    if (::fstatat(dir, name.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0)
+        return false;
+    const Damage damage{name, status.st_ino, status.st_size,
+                        static_cast<int64_t>(status.st_ctim.tv_sec) * 1000000000 + status.st_ctim.tv_nsec};
+    std::lock_guard held(*asked_mutex);
+    return asked->insert(damage).second;
+}
+
+// Asks process `pid` to rewrite its entry `name`; true once a new file
+// has been renamed into place within the wait.
+bool ask_to_mend(uint32_t pid, const std::string& name)
+{
+    Descriptor watch(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC));
+    if (watch.get() < 0 || ::inotify_add_watch(watch.get(), windows_dir().c_str(), IN_MOVED_TO | IN_ONLYDIR) < 0)
+        return false;
+    if (!channel::send(pid, {{"kind", "windows.publish"}}))
+        return false;
+    alignas(inotify_event) char events[4096];
+    pollfd ready{watch.get(), POLLIN, 0};
+    while (::poll(&ready, 1, mend_wait_ms) > 0) {
+        const ssize_t n = ::read(watch.get(), events, sizeof events);
+        for (ssize_t at = 0; at < n;) {
+            const auto* event = reinterpret_cast<const inotify_event*>(events + at);
+            if (event->len > 0 && name == event->name)
+                return true;
+            at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+        }
+    }
+    return false;
+}
+
+[[maybe_unused]] const bool mend_handler = [] {
+    channel::on("windows.publish", {}, [](const nlohmann::json&) { publish(); });
+    return true;
+}();
 
 } // namespace
 
@@ -99,35 +301,54 @@ void publish()
         }
     }
     const nlohmann::json file = {{"pid", pid}, {"host_start", own_host_start()}, {"windows", windows}};
-    std::error_code error;
-    fs::create_directories(windows_dir(), error);
     const fs::path target = windows_dir() / (std::to_string(pid) + ".json");
-    const fs::path temporary = windows_dir() / (std::to_string(pid) + ".json.tmp");
-    {
-        std::ofstream out(temporary, std::ios::trunc);
-        out << file.dump();
-        if (!out)
-            return;
+    if (device::replace_file(target, file.dump()) || (errno != EISDIR && errno != ENOTEMPTY && errno != EEXIST))
+        return;
+    // A folder squats this process's name: it is moved aside, not removed,
+    // so that nobody's files are lost, and the entry written again.
+    const fs::path aside = target.string() + "." + std::to_string(::gettid()) + ".aside";
+    if (::rename(target.c_str(), aside.c_str()) == 0) {
+        warn(target.filename(), "was a folder: moved aside to " + aside.filename().string());
+        device::replace_file(target, file.dump());
     }
-    fs::rename(temporary, target, error);
 }
 
 std::vector<Entry> list()
 {
     std::vector<Entry> result;
-    std::error_code error;
-    if (!fs::is_directory(windows_dir(), error))
+    Descriptor dir(::open(windows_dir().c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (dir.get() < 0)
         return result;
+    std::vector<std::string> names;
+    {
+        const int listed = ::dup(dir.get());
+        DIR* stream = listed >= 0 ? ::fdopendir(listed) : nullptr;
+        if (stream == nullptr) {
+            if (listed >= 0)
+                ::close(listed);
+            return result;
+        }
+        while (const dirent* item = ::readdir(stream))
+            if (fs::path(item->d_name).extension() == ".json")
+                names.emplace_back(item->d_name);
+        ::closedir(stream);
+    }
     const auto processes = process::list();
-    for (const auto& item : fs::directory_iterator(windows_dir(), error)) {
-        if (item.path().extension() != ".json")
+    for (const std::string& name : names) {
+        std::string problem;
+        nlohmann::json file = read_entry(dir.get(), name, problem);
+        if (file.is_null() && !problem.empty()) {
+            warn(name, "skipped: " + problem);
+            const uint32_t owner = pid_of_name(name);
+            const bool live = owner != current_pid() && std::any_of(processes.begin(), processes.end(),
+                                                                    [&](const auto& p) { return p.pid == owner; });
+            if (live && first_time_damaged(dir.get(), name) && ask_to_mend(owner, name))
+                file = read_entry(dir.get(), name, problem);
+        }
+        if (file.is_null())
             continue;
-        std::ifstream in(item.path());
-        const nlohmann::json file = nlohmann::json::parse(in, nullptr, false);
-        if (!file.is_object() || !file.contains("windows") || !file["windows"].is_array())
-            continue;
-        const uint32_t pid = file.value("pid", 0u);
-        const uint64_t host_start = file.value("host_start", uint64_t{0});
+        const uint32_t pid = field(file, "pid", 0u);
+        const uint64_t host_start = field(file, "host_start", uint64_t{0});
         const bool alive = pid == current_pid() ||
                            std::any_of(processes.begin(), processes.end(), [&](const process::Info& p) {
                                return p.pid == pid && p.host_start == host_start;

@@ -337,6 +337,54 @@ TEST_F(HostileDevice, PhoneRegSaysWhenTheHiveIsDamagedOrLocked)
     EXPECT_EQ(query.errors, "phone: ERROR: " + hive + " is damaged: file is not a database\n");
 }
 
+// Another process holding the hive whole (SQLite's exclusive locking mode)
+// before a call costs the monitor no time: each read gives up at once and
+// takes its default, so every signal comes on time in device time, and the
+// failure is logged once, not once per read.
+TEST_F(HostileDevice, AHiveHeldExclusivelyElsewhereKeepsEverySignalOnTime)
+{
+    phone_->ok({"init", "--clock-rate", "20", "--audio", "null"});
+    // Taken while no program of the device has the hive open: from then on
+    // no other connection can read it.
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open((dir_ / "registry.db").c_str(), &db), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(db, "PRAGMA locking_mode=EXCLUSIVE; BEGIN EXCLUSIVE; COMMIT;", nullptr, nullptr, nullptr),
+              SQLITE_OK);
+    const long pid = StartMonitor();
+    Call("70");
+    sqlite3_close(db);
+
+    double connected = -1;
+    std::vector<json> chimes;
+    std::vector<double> beeps, dark;
+    int hive_errors = 0;
+    for (const json& e : phone_->events()) {
+        if (e["event"] == "call" && e["state"] == "LINECALLSTATE_CONNECTED")
+            connected = e["t"];
+        if (e["pid"] != pid)
+            continue;
+        if (e["event"] == "waveout.write" && e["bytes"] == kStartBytes)
+            chimes.push_back(e);
+        else if (e["event"] == "waveout.write" && e["bytes"] == kBeepBytes)
+            beeps.push_back(e["t"]);
+        else if (e["event"] == "backlight" && e["state"] == "D4")
+            dark.push_back(e["t"]);
+        else if (e["event"] == "reg.error")
+            ++hive_errors;
+    }
+    // 3 device seconds are 150 ms of real time at rate 20; a read that
+    // waited for the hive would cost 5 s of device time or more.
+    constexpr double kSlack = 3000;
+    ASSERT_EQ(chimes.size(), 2u);
+    EXPECT_NEAR(chimes[0]["t"].get<double>(), connected, kSlack);
+    const double start_ended = chimes[0]["t"].get<double>() + chimes[0]["ms"].get<double>();
+    ASSERT_EQ(dark.size(), 1u);
+    EXPECT_NEAR(dark[0], start_ended + 5000, kSlack);
+    ASSERT_EQ(beeps.size(), 1u);
+    EXPECT_NEAR(beeps[0], start_ended + 55000, kSlack);
+    EXPECT_EQ(hive_errors, 1);
+}
+
 TEST_F(HostileDevice, ADeviceMadeUnderACarelessUmaskIsStillItsOwnersAlone)
 {
     fs::remove_all(dir_);

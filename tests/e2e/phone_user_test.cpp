@@ -10,6 +10,7 @@
 #include <sstream>
 
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -134,6 +135,11 @@ TEST_F(PhoneUser, NumbersThatMakeNoSenseAreRefusedInOneLine)
         EXPECT_NE(result.status, 0) << rate;
         EXPECT_TRUE(one_line(result.errors)) << result.errors;
         EXPECT_FALSE(fs::exists(dir_ / "device.json")) << rate;
+    }
+    // The demo takes its clock rate as init does, up to the rate its steps keep up with.
+    for (const std::string rate : {"0", "fast", "1001"}) {
+        const CommandResult result = phone_->run({"demo", "--clock-rate", rate});
+        EXPECT_EQ(result.errors, "phone: invalid --clock-rate '" + rate + "': give a number from 0.001 to 1000\n");
     }
     Init();
     for (const auto& args : std::vector<std::vector<std::string>>{
@@ -300,6 +306,72 @@ TEST_F(PhoneUser, AnImportWithAnErrorOnItsLastLineChangesNothing)
     std::ofstream(file) << "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\Software\\Apps\\CallTicker]\n\"OnSoundType\"=dword:00000002\n";
     phone_->ok({"reg", "import", file.string()});
     EXPECT_NE(phone_->ok({"reg", "query", kSettings, "/v", "OnSoundType"}).find("0x2"), std::string::npos);
+}
+
+// An import reads only a regular file of a .reg file's size, and takes a
+// string only as it stands: a folder, a device, a FIFO, a huge file, a NUL
+// or bytes that are not UTF-8 are each refused in one line, and nothing
+// changes.
+TEST_F(PhoneUser, AnImportRefusesWhatIsNoRegFileInOneLine)
+{
+    Init();
+    ASSERT_EQ(mkfifo((dir_ / "pipe.reg").c_str(), 0600), 0);
+    std::ofstream(dir_ / "huge.reg") << "REGEDIT4\n";
+    fs::resize_file(dir_ / "huge.reg", 5 << 20);
+    const std::string head = "REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\Imported]\n\"Fine\"=\"yes\"\n";
+    std::ofstream(dir_ / "nul.reg") << head << std::string("\"Cut\"=\"be\0fore\"\n", 16);
+    std::ofstream(dir_ / "latin1.reg") << head << "\"Caf\xe9\"=\"x\"\n";
+    const std::vector<std::pair<std::string, std::string>> refused = {
+        {dir_.string(), dir_.string() + " is a folder: give a .reg file"},
+        {"/dev/zero", "/dev/zero is not a regular file: give a .reg file"},
+        {(dir_ / "pipe.reg").string(), "pipe.reg is not a regular file"},
+        {(dir_ / "huge.reg").string(), "huge.reg is larger than 4 MiB"},
+        {(dir_ / "nul.reg").string(), "line 5: a NUL character"},
+        {(dir_ / "latin1.reg").string(), "line 5: text that is not valid UTF-8"},
+    };
+    for (const auto& [file, says] : refused) {
+        const CommandResult result = phone_->run_within({"reg", "import", file});
+        EXPECT_NE(result.status, 0) << file;
+        EXPECT_NE(result.errors.find(says), std::string::npos) << result.errors;
+        EXPECT_TRUE(one_line(result.errors)) << result.errors;
+    }
+    EXPECT_NE(phone_->run({"reg", "query", "HKCU\\Software\\Imported"}).status, 0);
+}
+
+// What the tool writes for the user (a screenshot, a timeline, an export)
+// is made with the user's umask, as any file of a command-line tool; a file
+// that cannot be written is named with the reason.
+TEST_F(PhoneUser, FilesWrittenForTheUserFollowTheUmaskAndAFailureSaysWhy)
+{
+    Init();
+    phone_->ok({"call", "talk", "2"});
+    const mode_t before = umask(027);
+    const std::vector<std::vector<std::string>> writes = {
+        {"screenshot", (dir_ / "screen.png").string()},
+        {"timeline", "--out", (dir_ / "calls.svg").string()},
+        {"timeline", "--out", (dir_ / "calls.png").string()},
+        {"reg", "export", "HKLM", (dir_ / "hive.reg").string()},
+    };
+    for (const auto& args : writes) {
+        phone_->ok(args);
+        struct stat status {};
+        ASSERT_EQ(stat(args.back().c_str(), &status), 0) << args.back();
+        EXPECT_EQ(status.st_mode & 0777, 0640u) << args.back();
+    }
+    umask(before);
+
+    const fs::path nowhere = dir_ / "no-such-folder";
+    const std::vector<std::vector<std::string>> failing = {
+        {"screenshot", (nowhere / "screen.png").string()},
+        {"timeline", "--out", (nowhere / "calls.svg").string()},
+        {"timeline", "--out", (nowhere / "calls.png").string()},
+    };
+    for (const auto& args : failing) {
+        const CommandResult result = phone_->run(args);
+        EXPECT_NE(result.status, 0);
+        EXPECT_EQ(result.errors, "phone: cannot write " + args.back() + ": No such file or directory\n");
+    }
+    EXPECT_FALSE(fs::exists(nowhere));
 }
 
 TEST_F(PhoneUser, QueryCountsMatchesAndShowsAnUnsetDefault)

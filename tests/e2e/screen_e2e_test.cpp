@@ -4,13 +4,18 @@
 // the registry, so the log says what arrived and in which order.
 
 #include <chrono>
+#include <filesystem>
+#include <fstream>
 #include <thread>
+
+#include <sys/stat.h>
 
 #include <gtest/gtest.h>
 
 #include "phone_runner.h"
 #include "test_device.h"
 
+using testing_support::CommandResult;
 using testing_support::Phone;
 using testing_support::started_pid;
 using testing_support::TempDevice;
@@ -184,6 +189,54 @@ TEST_F(ScreenE2E, TapsAtWhatTheScreenDoesNotShowAreRefusedWithOneClearLine)
     ui_until(phone_, [](const auto& u) { return !u["menu"].is_null(); });
     refused({"tap", "menu", "Nothing"}, "the open menu has no item 'Nothing' (it has 'About...', 'Warn')");
     EXPECT_EQ(phone_.events("tap").size(), 1u); // only the soft key was tapped
+}
+
+// Entries in run/windows/ that no program of the device wrote (a FIFO, a
+// folder, a file cut short, a huge one) are passed over with one warning
+// each; and a program whose own entry was spoilt is asked to write it anew.
+TEST_F(ScreenE2E, DamagedWindowEntriesAreSkippedWithAWarningAndNeverHang)
+{
+    namespace fs = std::filesystem;
+    const fs::path windows = dev_.dir() / "run" / "windows";
+    fs::create_directories(windows);
+    ASSERT_EQ(mkfifo((windows / "1.json").c_str(), 0600), 0);
+    fs::create_directory(windows / "2.json");
+    std::ofstream(windows / "3.json") << R"({"pid": 3, "windows": [{"hwnd": 4, "vis)";
+    std::ofstream(windows / "4.json").close();
+    fs::resize_file(windows / "4.json", 300 << 20);
+    const std::vector<std::string> warnings = {
+        (windows / "1.json").string() + " skipped: a FIFO",
+        (windows / "2.json").string() + " skipped: a folder",
+        (windows / "3.json").string() + " skipped: not a window entry (damaged or cut short)",
+        (windows / "4.json").string() + " skipped: larger than 1 MiB",
+    };
+
+    const uint32_t pid = start();
+    const std::string picture = (dev_.dir() / "screen.png").string();
+    for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+             {"ui"}, {"screen"}, {"key", "DOWN"}, {"tap", "control", "1000"}, {"screenshot", picture}}) {
+        const CommandResult result = phone_.run_within(args);
+        EXPECT_EQ(result.status, 0) << args[0] << ": " << result.errors;
+        for (const std::string& warning : warnings)
+            EXPECT_NE(result.errors.find("phone: warning: " + warning + "\n"), std::string::npos) << result.errors;
+        EXPECT_EQ(std::count(result.errors.begin(), result.errors.end(), '\n'), 4) << result.errors;
+    }
+    expect_command(command(idc_check, 0));
+    ui_until(phone_, [](const auto& u) { return control(u, idc_check)["checked"] == false; });
+
+    // The program's own entry cut short, then replaced by a folder: it is
+    // asked to write it again, and the screen still shows its dialog.
+    const fs::path own = windows / (std::to_string(pid) + ".json");
+    std::ofstream(own, std::ios::trunc) << R"({"pid": )";
+    for (int round = 0; round < 2; ++round) {
+        const CommandResult ui = phone_.run_within({"ui"});
+        ASSERT_EQ(ui.status, 0) << ui.errors;
+        const auto shown = nlohmann::json::parse(ui.output);
+        EXPECT_EQ(shown["pid"], pid) << round << ": " << ui.output;
+        EXPECT_EQ(control(shown, idc_check)["checked"], false);
+        fs::remove(own);
+        fs::create_directory(own);
+    }
 }
 
 TEST_F(ScreenE2E, KeysAloneDriveTheDialog)

@@ -96,9 +96,30 @@ CommandResult RunningCommand::finish()
     return result;
 }
 
+CommandResult RunningCommand::finish_within(double seconds)
+{
+    const auto give_up = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+    siginfo_t ended{};
+    while (pid_ > 0 && waitid(P_PID, static_cast<id_t>(pid_), &ended, WEXITED | WNOHANG | WNOWAIT) == 0 &&
+           ended.si_pid == 0) {
+        if (std::chrono::steady_clock::now() >= give_up) {
+            ADD_FAILURE() << "a phone command still runs after " << seconds << " s: killed";
+            ::kill(pid_, SIGKILL);
+            break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return finish();
+}
+
 CommandResult Phone::run(const std::vector<std::string>& args) const
 {
     return RunningCommand(device_, args).finish();
+}
+
+CommandResult Phone::run_within(const std::vector<std::string>& args, double seconds) const
+{
+    return RunningCommand(device_, args).finish_within(seconds);
 }
 
 std::unique_ptr<RunningCommand> Phone::start(const std::vector<std::string>& args) const

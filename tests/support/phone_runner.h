@@ -31,6 +31,9 @@ public:
     pid_t pid() const { return pid_; }
     // Waits for the command to end.
     CommandResult finish();
+    // Waits at most `seconds` (real time); a command still running then is
+    // killed and fails the current test.
+    CommandResult finish_within(double seconds);
 
 private:
     pid_t pid_ = -1;
@@ -50,6 +53,10 @@ public:
     // Like run(), but fails the current test when the command fails, and
     // returns its standard output.
     std::string ok(const std::vector<std::string>& args) const;
+
+    // Like run(), for a command that must end within `seconds` (real
+    // time): one that hangs is killed and fails the current test.
+    CommandResult run_within(const std::vector<std::string>& args, double seconds = 10) const;
 
     // `phone --device DIR args...`, left running.
     std::unique_ptr<RunningCommand> start(const std::vector<std::string>& args) const;

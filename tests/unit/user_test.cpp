@@ -336,6 +336,43 @@ TEST_F(UserTest, PostQuitMessageComesWhateverTheRangeAfterThePostedMessagesItAcc
     EXPECT_EQ(got, (std::vector<Retrieved>{{TRUE, WM_USER + 5, 0}, {0, WM_QUIT, 3}, {-2, WM_USER + 1, 0}, {-2, WM_QUIT, 9}}));
 }
 
+// A thread's queue holds at most 10,000 posted messages, the desktop's
+// default limit; past it PostThreadMessageW and PostMessageW fail with
+// ERROR_NOT_ENOUGH_QUOTA, and each message taken makes room for one more.
+TEST_F(UserTest, APostedQueueHoldsTenThousandMessagesAndRefusesMoreForWantOfQuota)
+{
+    const HWND hwnd = window_with_timer_here(7, 100);
+    ASSERT_NE(hwnd, nullptr);
+    const DWORD self = static_cast<DWORD>(::gettid());
+    for (WPARAM i = 0; i < 10000; ++i)
+        ASSERT_TRUE(PostThreadMessageW(self, WM_USER, i, 0)) << i;
+    SetLastError(0);
+    EXPECT_FALSE(PostThreadMessageW(self, WM_USER, 10000, 0));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NOT_ENOUGH_QUOTA));
+    SetLastError(0);
+    EXPECT_FALSE(PostMessageW(hwnd, WM_USER + 1, 0, 0));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NOT_ENOUGH_QUOTA));
+    SetLastError(0);
+    EXPECT_FALSE(PostMessageW(nullptr, WM_USER + 2, 0, 0));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NOT_ENOUGH_QUOTA));
+
+    MSG msg;
+    ASSERT_TRUE(PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE));
+    EXPECT_EQ(msg.wParam, 0u);
+    EXPECT_TRUE(PostMessageW(hwnd, WM_USER + 1, 0, 0));
+    EXPECT_FALSE(PostThreadMessageW(self, WM_USER, 10001, 0));
+    size_t taken = 0;
+    MSG last{};
+    while (PeekMessageW(&msg, nullptr, WM_USER, WM_USER + 2, PM_REMOVE)) {
+        last = msg;
+        ++taken;
+    }
+    EXPECT_EQ(taken, 10000u);
+    EXPECT_EQ(last.hwnd, hwnd);
+    EXPECT_EQ(last.message, static_cast<UINT>(WM_USER + 1));
+    EXPECT_TRUE(DestroyWindow(hwnd));
+}
+
 TEST_F(UserTest, GetMessageFailsWithoutFillingAnything)
 {
     EXPECT_EQ(GetMessageW(nullptr, nullptr, 0, 0), -1);
