@@ -181,4 +181,24 @@ TEST_F(Shell, ShellExecuteExFailsAsTheShellDoes)
     EXPECT_TRUE(wince::process::list().size() == 1); // only this test's own process
 }
 
+// A caller that reads only hInstApp must see every failure there, 32 or less.
+TEST(ShellFailures, EveryFailedStartSetsHInstAppAndTheLastError)
+{
+    TempDevice device(nlohmann::json{{"faults", {{"*", {{"ShellExecuteEx", 1}}}}}});
+    wince::process::attach("");
+    SHELLEXECUTEINFO info;
+    std::memset(&info, 0, sizeof info);
+    info.cbSize = sizeof info;
+    info.lpFile = kTiny.c_str();
+    info.hInstApp = reinterpret_cast<HINSTANCE>(uintptr_t{99});
+    EXPECT_FALSE(ShellExecuteEx(&info)); // the device refuses this one start
+    EXPECT_EQ(reinterpret_cast<uintptr_t>(info.hInstApp), static_cast<uintptr_t>(SE_ERR_OOM));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NOT_ENOUGH_MEMORY));
+    info.lpFile = nullptr;
+    info.hInstApp = reinterpret_cast<HINSTANCE>(uintptr_t{99});
+    EXPECT_FALSE(ShellExecuteEx(&info));
+    EXPECT_EQ(reinterpret_cast<uintptr_t>(info.hInstApp), static_cast<uintptr_t>(SE_ERR_FNF));
+    wince::process::detach(0);
+}
+
 } // namespace
