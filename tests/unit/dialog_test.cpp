@@ -552,23 +552,6 @@ TEST_F(DialogTest, ADialogWithoutDsSetFontAnswersWmGetFontWithNull)
     EXPECT_EQ(seen.font_at_init, 0); // the system font
 }
 
-TEST_F(DialogTest, ADialogThatCannotBeMadeFailsWithTheReason)
-{
-    SetLastError(0);
-    EXPECT_EQ(DialogBoxParamW(nullptr, MAKEINTRESOURCEW(999), nullptr, ProbeProc, 0), -1);
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_RESOURCE_NAME_NOT_FOUND));
-    struct alignas(4) {
-        DLGTEMPLATE dialog;
-        WORD menu, window_class, title;
-        DLGITEMTEMPLATE item; // on a DWORD boundary, at 24
-        WORD item_class[4];   // UTF-16, as templates are
-        WORD item_title, extra;
-    } unknown_control{{WS_POPUP, 0, 1, 0, 0, 100, 50}, 0, 0, 0, {WS_CHILD, 0, 0, 0, 10, 10, 1}, {'Z', 'z', 'z', 0}, 0, 0};
-    SetLastError(0);
-    EXPECT_EQ(DialogBoxIndirectParamW(nullptr, &unknown_control.dialog, nullptr, ProbeProc, 0), -1);
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_CANNOT_FIND_WND_CLASS));
-}
-
 class FontTest : public ::testing::TestWithParam<std::tuple<int, LONG, SIZE>> {};
 
 TEST_P(FontTest, TheBoldTitleFontAndDialogUnitsFollowTheDevicesDpi)
