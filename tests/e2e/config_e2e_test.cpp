@@ -182,8 +182,12 @@ TEST_F(Settings, OkStoresEveryValueInOrderThenStartsTheMonitorAndEnds)
     EXPECT_TRUE(Running("CallTicker.exe"));
     EXPECT_TRUE(phone_->events("messagebox").empty());
 
-    // Again while it runs: stored, nothing started, no message.
+    // Again while it runs: each list shows its stored value; stored,
+    // nothing started, no message.
     const long again = Open();
+    const json ui = Ui();
+    for (const auto& [id, index] : choices)
+        EXPECT_EQ(Control(ui, id)["selection"], index) << "control " << id;
     phone_->ok({"tap", "softkey", "left"});
     ASSERT_FALSE(ExitOf(again).is_null());
     EXPECT_EQ(Stored(again).size(), 7u);

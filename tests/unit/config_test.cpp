@@ -170,9 +170,13 @@ TEST_F(MonitorPath, WithoutItsOwnPathTheProgramStartsNothing)
     EXPECT_EQ(PathFor(device.dir() / "Program Files" / "CallTicker" / "CallTickerCfg.exe"), L"");
     EXPECT_FALSE(StartMonitor(nullptr));
     // A given path too long for the buffer is not started either.
-    const std::wstring too_long = L"\\" + std::wstring(MAX_PATH, L'p') + L"\\CallTicker.exe";
+    const std::wstring too_long = L"\\" + std::wstring(MAX_PATH - 16, L'p') + L"\\CallTicker.exe";
+    ASSERT_EQ(too_long.size(), size_t{MAX_PATH});
     EXPECT_FALSE(StartMonitor(too_long.c_str()));
     EXPECT_TRUE(device.events("shell.execute").empty());
+    // One character less fits, and is tried.
+    EXPECT_FALSE(StartMonitor(too_long.substr(1).c_str()));
+    EXPECT_EQ(device.events("shell.execute").size(), 1u);
 }
 
 } // namespace

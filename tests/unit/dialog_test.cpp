@@ -357,14 +357,15 @@ TEST_F(DialogTest, ComboBoxesAppendClearOutOfRangeSelectionsAndFollowArrowsAndTy
     EXPECT_EQ(control(s, IDC_SECOND).text, "Vibrate");
     EXPECT_EQ(commands_from(IDC_SECOND).size(), 7u); // SETFOCUS, then SELENDOK and SELCHANGE for each move
 
-    press("x"); // typing replaces the selected text and clears the selection
+    press("v"); // typing into the closed list replaces the selected text and
+    EXPECT_EQ(control(screen::current(), IDC_SECOND).selection, -1); // clears the selection, even for a prefix
     press("y");
     s = screen::current();
-    EXPECT_EQ(control(s, IDC_SECOND).text, "xy");
+    EXPECT_EQ(control(s, IDC_SECOND).text, "vy");
     EXPECT_EQ(control(s, IDC_SECOND).selection, -1);
     EXPECT_EQ(commands_from(IDC_SECOND).back(), (Command{IDC_SECOND, CBN_EDITCHANGE}));
     press("BACK");
-    EXPECT_EQ(control(screen::current(), IDC_SECOND).text, "x");
+    EXPECT_EQ(control(screen::current(), IDC_SECOND).text, "v");
     press("ESCAPE");
     thread_.join();
     EXPECT_EQ(result_, IDCANCEL);
@@ -527,6 +528,36 @@ TEST_F(DialogTest, AMessageBoxBeforeTheFirstDialogLeavesDialogsWorking)
     EXPECT_EQ(std::count(seen.messages.begin(), seen.messages.end(), WM_INITDIALOG), 1);
     EXPECT_EQ(screen::current().title, "Probe");
     EXPECT_EQ(close(), IDCANCEL);
+}
+
+INT_PTR CALLBACK OkButtonProc(HWND dialog, UINT msg, WPARAM wparam, LPARAM lparam)
+{
+    if (msg == WM_COMMAND && LOWORD(wparam) == IDOK) {
+        seen.ok_lparam = lparam;
+        seen.init_wparam = GetDlgItem(dialog, IDOK);
+        EndDialog(dialog, IDOK);
+    }
+    return msg == WM_INITDIALOG;
+}
+
+TEST_F(DialogTest, ReturnComesWithTheHandleOfTheOkButton)
+{
+    struct alignas(4) {
+        DLGTEMPLATE dialog;
+        WORD menu, window_class, title;
+        DLGITEMTEMPLATE item; // on a DWORD boundary, at 24
+        WORD item_class[2];   // the BUTTON class by ordinal
+        WORD item_title, extra;
+    } with_ok{{WS_POPUP, 0, 1, 0, 0, 100, 50}, 0, 0, 0, {WS_CHILD | WS_VISIBLE, 0, 0, 0, 40, 14, IDOK}, {0xFFFF, 0x0080},
+              0, 0};
+    thread_ = ks::spawn_device_thread(
+        [&] { result_ = DialogBoxIndirectParamW(nullptr, &with_ok.dialog, nullptr, OkButtonProc, 0); });
+    ks::settle();
+    press("RETURN");
+    thread_.join();
+    EXPECT_EQ(result_, IDOK);
+    ASSERT_NE(seen.init_wparam, nullptr);
+    EXPECT_EQ(seen.ok_lparam, reinterpret_cast<LPARAM>(seen.init_wparam));
 }
 
 INT_PTR CALLBACK FontlessProc(HWND dialog, UINT msg, WPARAM, LPARAM)
