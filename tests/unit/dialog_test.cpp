@@ -475,6 +475,8 @@ TEST_F(DialogTest, InsertedItemsGoWhereAskedAndTheSelectionStaysOnItsItem)
     EXPECT_EQ(std::wstring(text), L"b");
     SendMessageW(sorted, CB_GETLBTEXT, 3, reinterpret_cast<LPARAM>(text));
     EXPECT_EQ(std::wstring(text), L"0"); // at the end, never sorted in
+    EXPECT_EQ(SendMessageW(sorted, CB_DELETESTRING, 0, 0), 3); // the items left
+    EXPECT_EQ(SendMessageW(sorted, CB_GETCURSEL, 0, 0), 0); // still on "b"
     DestroyWindow(sorted);
 }
 

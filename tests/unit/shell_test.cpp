@@ -139,12 +139,17 @@ TEST_F(Shell, ShellExecuteExStartsAProgramWithItsParametersAndHandsBackItsProces
 {
     // Quotes group a parameter and go.
     EXPECT_EQ(ExitCodeAfterEnd(Start(L"exit \"7\" 300")), 7u);
+    // A quoted parameter keeps its blanks, and comes back quoted in the
+    // program's command line: the mutex of that very name.
+    HANDLE mutex = CreateMutexW(nullptr, FALSE, L"\"two  blanks\"");
+    EXPECT_EQ(ExitCodeAfterEnd(Start(L"probe-mutex \"two  blanks\"")), 183u);
+    EXPECT_TRUE(CloseHandle(mutex));
     // A program that has already ended when the call returns is still a
     // process the starter can wait for, with its exit code.
     EXPECT_EQ(ExitCodeAfterEnd(Start(L"exit 3")), 3u);
 
     const auto logged = device_.events("shell.execute");
-    ASSERT_EQ(logged.size(), 2u);
+    ASSERT_EQ(logged.size(), 3u);
     EXPECT_EQ(logged[0]["file"], TINY_PROGRAM);
     EXPECT_EQ(logged[0]["ok"], true);
 }
