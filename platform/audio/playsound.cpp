@@ -15,6 +15,7 @@
 
 #include "audio/output.h"
 #include "audio/wave_image.h"
+#include "crt/errors.h"
 #include "device/device.h"
 #include "device/eventlog.h"
 #include "kernel/sync.h"
@@ -80,10 +81,8 @@ BOOL WINAPI PlaySoundW(LPCWSTR pszSound, HMODULE hmod, DWORD fdwSound)
 {
     if (!pszSound)
         return TRUE; // stops a sound in the background, and there is none
-    if (fdwSound & (SND_ASYNC | SND_LOOP)) {
-        SetLastError(ERROR_NOT_SUPPORTED);
-        return FALSE;
-    }
+    if (fdwSound & (SND_ASYNC | SND_LOOP))
+        return wince::fail(ERROR_NOT_SUPPORTED, FALSE);
     std::vector<BYTE> file_contents;
     std::optional<WaveImage> sound;
     const DWORD source = fdwSound & sound_source_flags;
@@ -104,10 +103,8 @@ BOOL WINAPI PlaySoundW(LPCWSTR pszSound, HMODULE hmod, DWORD fdwSound)
                                   {"flags", fdwSound},
                                   {"ms", ms},
                                   {"found", found}});
-    if (!sound) {
-        SetLastError(ERROR_FILE_NOT_FOUND);
-        return FALSE;
-    }
+    if (!sound)
+        return wince::fail(ERROR_FILE_NOT_FOUND, FALSE);
     output(sound->format, sound->samples, sound->bytes, device_volume());
     wait_device_ms(ms);
     return TRUE;

@@ -9,6 +9,7 @@
 
 #include <windows.h>
 
+#include "crt/errors.h"
 #include "device/device.h"
 
 namespace {
@@ -32,21 +33,15 @@ Blocks& blocks()
 
 extern "C" HLOCAL WINAPI LocalAlloc(UINT uFlags, SIZE_T uBytes)
 {
-    if (uFlags & ~LMEM_ZEROINIT) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return nullptr;
-    }
-    if (uBytes > largest_block || wince::device::inject_fault("LocalAlloc")) {
-        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-        return nullptr;
-    }
+    if (uFlags & ~LMEM_ZEROINIT)
+        return wince::fail(ERROR_INVALID_PARAMETER, nullptr);
+    if (uBytes > largest_block || wince::device::inject_fault("LocalAlloc"))
+        return wince::fail(ERROR_NOT_ENOUGH_MEMORY, nullptr);
     // A zero-byte block is still a distinct block that LocalFree accepts.
     const SIZE_T allocated = uBytes ? uBytes : 1;
     void* block = (uFlags & LMEM_ZEROINIT) ? std::calloc(1, allocated) : std::malloc(allocated);
-    if (!block) {
-        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-        return nullptr;
-    }
+    if (!block)
+        return wince::fail(ERROR_NOT_ENOUGH_MEMORY, nullptr);
     Blocks& live = blocks();
     std::lock_guard lock(live.mutex);
     live.sizes[block] = uBytes;
@@ -60,10 +55,8 @@ extern "C" HLOCAL WINAPI LocalFree(HLOCAL hMem)
     Blocks& live = blocks();
     {
         std::lock_guard lock(live.mutex);
-        if (live.sizes.erase(hMem) == 0) {
-            SetLastError(ERROR_INVALID_HANDLE);
-            return hMem;
-        }
+        if (live.sizes.erase(hMem) == 0)
+            return wince::fail(ERROR_INVALID_HANDLE, hMem);
     }
     std::free(hMem);
     return nullptr;
@@ -74,9 +67,7 @@ extern "C" SIZE_T WINAPI LocalSize(HLOCAL hMem)
     Blocks& live = blocks();
     std::lock_guard lock(live.mutex);
     const auto block = live.sizes.find(hMem);
-    if (block == live.sizes.end()) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return 0;
-    }
+    if (block == live.sizes.end())
+        return wince::fail(ERROR_INVALID_HANDLE, 0);
     return block->second;
 }

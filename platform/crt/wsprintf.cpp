@@ -2,14 +2,16 @@
 // %c take wide arguments (%hs, %hc, %S and %C narrow ones), there are no
 // floating-point conversions and no '*' widths, %l is the device's 32-bit
 // long, and the output stops at 1023 characters plus the terminator, the
-// 1024-character buffer Windows assumes.  Narrow strings are read as UTF-8.
+// 1024-character buffer Windows assumes.  Narrow strings and characters are
+// read in the device's ANSI code page, Windows-1252, as the device's
+// MultiByteToWideChar(CP_ACP) reads them.
 #include <cstdarg>
 #include <cstdint>
 #include <string>
 
 #include <windows.h>
 
-#include "device/device.h"
+#include "crt/errors.h"
 
 namespace {
 
@@ -154,9 +156,23 @@ uint64_t unsigned_argument(const Conversion& conv, va_list& args)
     return conv.size == Size::narrow ? static_cast<unsigned short>(value) : static_cast<uint32_t>(value);
 }
 
+// Windows-1252: Latin-1 but for 0x80-0x9F; its five unassigned bytes stay
+// the control characters of the same value.
+wchar_t from_ansi(unsigned char c)
+{
+    static constexpr wchar_t high[32] = {
+        0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+        0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+        0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+    return c >= 0x80 && c < 0xA0 ? high[c - 0x80] : static_cast<wchar_t>(c);
+}
+
 std::wstring narrow_string(const char* text)
 {
-    return wince::device::widen(text);
+    std::wstring out;
+    for (; *text; ++text)
+        out.push_back(from_ansi(static_cast<unsigned char>(*text)));
+    return out;
 }
 
 // One conversion of `type`.  Returns false for a type
@@ -193,7 +209,7 @@ bool convert(Output& out, const Conversion& conv, wchar_t type, va_list& args)
     case L'C': {
         const int value = va_arg(args, int);
         const bool narrow = type == L'c' ? conv.size == Size::narrow : conv.size != Size::wide;
-        const wchar_t c = narrow ? static_cast<wchar_t>(static_cast<unsigned char>(value)) : static_cast<wchar_t>(value);
+        const wchar_t c = narrow ? from_ansi(static_cast<unsigned char>(value)) : static_cast<wchar_t>(value);
         put_padded(out, conv, std::wstring_view(&c, 1));
         return true;
     }
@@ -221,8 +237,7 @@ extern "C" int WINAPIV wsprintfW(LPWSTR buffer, LPCWSTR format, ...)
     if (!buffer || !format) {
         if (buffer)
             buffer[0] = L'\0';
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return 0;
+        return wince::fail(ERROR_INVALID_PARAMETER, 0);
     }
     va_list args;
     va_start(args, format);

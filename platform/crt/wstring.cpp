@@ -7,6 +7,7 @@
 
 #include <windows.h>
 
+#include "crt/errors.h"
 #include "device/device.h"
 
 namespace {
@@ -63,16 +64,12 @@ wchar_t* _wcsdup(const wchar_t* s)
 {
     if (!s)
         return nullptr;
-    if (wince::device::inject_fault("_wcsdup")) {
-        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-        return nullptr;
-    }
+    if (wince::device::inject_fault("_wcsdup"))
+        return wince::fail(ERROR_NOT_ENOUGH_MEMORY, nullptr);
     const size_t bytes = (wcslen(s) + 1) * sizeof(wchar_t);
     auto* copy = static_cast<wchar_t*>(std::malloc(bytes));
-    if (!copy) {
-        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-        return nullptr;
-    }
+    if (!copy)
+        return wince::fail(ERROR_NOT_ENOUGH_MEMORY, nullptr);
     std::memcpy(copy, s, bytes);
     return copy;
 }

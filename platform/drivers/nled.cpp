@@ -6,6 +6,7 @@
 #include <windows.h>
 #include <nled.h>
 
+#include "crt/errors.h"
 #include "device/eventlog.h"
 #include "device/run_state.h"
 
@@ -46,8 +47,7 @@ NLED_SETTINGS_INFO stored_settings(UINT led)
 
 BOOL invalid_parameter()
 {
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return FALSE;
+    return wince::fail(ERROR_INVALID_PARAMETER, FALSE);
 }
 
 } // namespace
@@ -104,10 +104,8 @@ BOOL WINAPI NLedSetDevice(UINT nDeviceId, void* pInput)
                                                           {"MetaCycleOn", settings.MetaCycleOn},
                                                           {"MetaCycleOff", settings.MetaCycleOff}};
     });
-    if (!stored) {
-        SetLastError(run_state::write_error());
-        return FALSE;
-    }
+    if (!stored)
+        return wince::fail(run_state::write_error(), FALSE);
     nlohmann::json fields = {{"led", settings.LedNum}, {"on", settings.OffOnBlink != 0}};
     if (settings.OffOnBlink == 2)
         fields["blink"] = true;

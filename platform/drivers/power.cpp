@@ -11,6 +11,7 @@
 #include <windows.h>
 #include <pm.h>
 
+#include "crt/errors.h"
 #include "device/device.h"
 #include "device/eventlog.h"
 #include "drivers/power_state.h"
@@ -46,26 +47,20 @@ using namespace wince::drivers;
 DWORD WINAPI SetDevicePower(PVOID pvDevice, DWORD dwDeviceFlags, CEDEVICE_POWER_STATE dwState)
 {
     if (!pvDevice || !(dwDeviceFlags & POWER_NAME) || (dwDeviceFlags & ~(POWER_NAME | POWER_FORCE)) != 0 ||
-        dwState < PwrDeviceUnspecified || dwState > D4) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return ERROR_INVALID_PARAMETER;
-    }
+        dwState < PwrDeviceUnspecified || dwState > D4)
+        return wince::fail(ERROR_INVALID_PARAMETER, ERROR_INVALID_PARAMETER);
     std::wstring name = static_cast<const wchar_t*>(pvDevice);
     for (auto& c : name)
         c = static_cast<wchar_t>(std::towupper(c));
-    if (name != L"BKL1:") {
-        SetLastError(ERROR_FILE_NOT_FOUND);
-        return ERROR_FILE_NOT_FOUND;
-    }
+    if (name != L"BKL1:")
+        return wince::fail(ERROR_FILE_NOT_FOUND, ERROR_FILE_NOT_FOUND);
     const bool stored = run_state::update("drivers", [&](nlohmann::json& state) {
         const bool release = dwState == PwrDeviceUnspecified;
         state["backlight"] = {{"state", release ? static_cast<int>(D0) : static_cast<int>(dwState)},
                               {"held", !release}};
     });
-    if (!stored) {
-        SetLastError(run_state::write_error());
-        return run_state::write_error();
-    }
+    if (!stored)
+        return wince::fail(run_state::write_error(), run_state::write_error());
     eventlog::write("backlight", {{"device", device::narrow(static_cast<const wchar_t*>(pvDevice))},
                                   {"state", power_state_name(dwState)},
                                   {"flags", dwDeviceFlags}});

@@ -46,7 +46,9 @@ CREATE TABLE IF NOT EXISTS vals(
 CREATE UNIQUE INDEX IF NOT EXISTS vals_by_name ON vals(key, fold);
 INSERT OR IGNORE INTO keys(id, parent, name, fold, name_len, written) VALUES
     (1, 0, 'HKEY_LOCAL_MACHINE', 'HKEY_LOCAL_MACHINE', 18, 0),
-    (2, 0, 'HKEY_CURRENT_USER', 'HKEY_CURRENT_USER', 17, 0);
+    (2, 0, 'HKEY_CURRENT_USER', 'HKEY_CURRENT_USER', 17, 0),
+    (-1, 0, 'HKEY_CLASSES_ROOT', 'HKEY_CLASSES_ROOT', 17, 0),
+    (-2, 0, 'HKEY_USERS', 'HKEY_USERS', 10, 0);
 )sql";
 
 std::mutex hive_mutex;
@@ -405,6 +407,14 @@ std::string Transaction::key_path(KeyId key)
         }
         if (key == current_user_id) {
             names.push_back("HKCU");
+            break;
+        }
+        if (key == classes_root_id) {
+            names.push_back("HKCR");
+            break;
+        }
+        if (key == users_id) {
+            names.push_back("HKU");
             break;
         }
         Query query(hive_.statement(sql));

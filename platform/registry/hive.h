@@ -35,6 +35,15 @@ namespace wince::registry {
 using KeyId = int64_t;
 inline constexpr KeyId local_machine_id = 1;
 inline constexpr KeyId current_user_id = 2;
+// Below every id a key can be given, so that no key of an older hive is
+// mistaken for them.
+inline constexpr KeyId classes_root_id = -1;
+inline constexpr KeyId users_id = -2;
+
+inline bool is_root(KeyId key)
+{
+    return key == local_machine_id || key == current_user_id || key == classes_root_id || key == users_id;
+}
 
 // A failed hive operation, carrying the Windows error code the API returns
 // and, when the hive itself failed, what happened to it ("registry hive

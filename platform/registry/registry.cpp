@@ -1,12 +1,13 @@
 // The Windows CE registry API (RegOpenKeyExW ... RegCloseKey) over the hive.
 //
-// Emulates: HKEY_LOCAL_MACHINE and HKEY_CURRENT_USER, process-local key
+// Emulates: HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER, HKEY_CLASSES_ROOT and
+// HKEY_USERS (the last two in hives made since they came), process-local key
 // handles that fail with ERROR_KEY_DELETED once their key is gone, the
 // sizing rules of the query and enumeration calls, and RegDeleteKeyW removing
 // a whole subtree as Windows CE does.  Access masks are accepted and ignored,
 // as on Windows CE.  Leaves out classes (always empty), security, volatile
-// keys, RegNotifyChangeKeyValue and the other predefined roots, which give
-// ERROR_INVALID_HANDLE.  Writes and key creations are logged (reg.set,
+// keys, RegNotifyChangeKeyValue and the desktop's other predefined roots,
+// which give ERROR_INVALID_HANDLE.  Writes and key creations are logged (reg.set,
 // reg.create); a fault injected for a function makes it fail with
 // ERROR_ACCESS_DENIED.
 #include <algorithm>
@@ -43,6 +44,10 @@ std::optional<KeyId> key_of(HKEY handle)
         return local_machine_id;
     if (handle == HKEY_CURRENT_USER)
         return current_user_id;
+    if (handle == HKEY_CLASSES_ROOT)
+        return classes_root_id;
+    if (handle == HKEY_USERS)
+        return users_id;
     std::lock_guard lock(handles_mutex);
     auto found = open_keys.find(reinterpret_cast<uintptr_t>(handle));
     if (found == open_keys.end())
@@ -366,7 +371,7 @@ LONG WINAPI RegDeleteKeyW(HKEY hKey, LPCWSTR lpSubKey)
         const auto key = find_path(transaction, *parent, parts);
         if (!key)
             return ERROR_FILE_NOT_FOUND;
-        if (*key == local_machine_id || *key == current_user_id)
+        if (is_root(*key))
             return ERROR_ACCESS_DENIED;
         transaction.delete_tree(*key);
         transaction.commit();
@@ -425,7 +430,7 @@ LONG WINAPI RegCloseKey(HKEY hKey)
 {
     if (inject_fault("RegCloseKey"))
         return ERROR_ACCESS_DENIED;
-    if (hKey == HKEY_LOCAL_MACHINE || hKey == HKEY_CURRENT_USER)
+    if (hKey == HKEY_LOCAL_MACHINE || hKey == HKEY_CURRENT_USER || hKey == HKEY_CLASSES_ROOT || hKey == HKEY_USERS)
         return ERROR_SUCCESS;
     std::lock_guard lock(handles_mutex);
     return open_keys.erase(reinterpret_cast<uintptr_t>(hKey)) ? ERROR_SUCCESS : ERROR_INVALID_HANDLE;

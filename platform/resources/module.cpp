@@ -42,18 +42,14 @@ bool same_file_name(std::wstring_view a, std::wstring_view b)
 
 HINSTANCE load_module(const void* image, size_t size)
 {
-    if (!image) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return nullptr;
-    }
+    if (!image)
+        return wince::fail(ERROR_INVALID_PARAMETER, nullptr);
     auto module = std::make_unique<Module>();
     const auto* bytes = static_cast<const unsigned char*>(image);
     module->image.assign(bytes, bytes + size);
     auto resources = parse_image(module->image);
-    if (!resources) {
-        SetLastError(ERROR_BAD_FORMAT);
-        return nullptr;
-    }
+    if (!resources)
+        return wince::fail(ERROR_BAD_FORMAT, nullptr);
     module->resources = std::move(*resources);
     return add_module(std::move(module));
 }
@@ -61,10 +57,8 @@ HINSTANCE load_module(const void* image, size_t size)
 HINSTANCE load_module_file(const std::filesystem::path& res_file)
 {
     std::ifstream in(res_file, std::ios::binary);
-    if (!in) {
-        SetLastError(ERROR_FILE_NOT_FOUND);
-        return nullptr;
-    }
+    if (!in)
+        return wince::fail(ERROR_FILE_NOT_FOUND, nullptr);
     const std::vector<unsigned char> image{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
     return load_module(image.data(), image.size());
 }
@@ -88,8 +82,7 @@ Module* module_from_handle(HMODULE handle)
     for (const auto& module : modules)
         if (reinterpret_cast<HMODULE>(module.get()) == handle)
             return module.get();
-    SetLastError(ERROR_INVALID_HANDLE);
-    return nullptr;
+    return wince::fail(ERROR_INVALID_HANDLE, nullptr);
 }
 
 } // namespace wince::resources
@@ -105,10 +98,8 @@ const Resource* resource_from_handle(HMODULE hModule, HRSRC hResInfo, Module** o
     if (!module)
         return nullptr;
     const auto* resource = reinterpret_cast<const Resource*>(hResInfo);
-    if (!hResInfo || !module->owns(resource)) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return nullptr;
-    }
+    if (!hResInfo || !module->owns(resource))
+        return wince::fail(ERROR_INVALID_HANDLE, nullptr);
     if (owner)
         *owner = module;
     return resource;
@@ -123,16 +114,12 @@ HRSRC WINAPI FindResourceW(HMODULE hModule, LPCWSTR lpName, LPCWSTR lpType)
     Module* module = module_from_handle(hModule);
     if (!module)
         return nullptr;
-    if (module->resources.empty()) {
-        SetLastError(ERROR_RESOURCE_DATA_NOT_FOUND);
-        return nullptr;
-    }
+    if (module->resources.empty())
+        return wince::fail(ERROR_RESOURCE_DATA_NOT_FOUND, nullptr);
     DWORD error = ERROR_SUCCESS;
     const Resource* found = module->find(id_from_argument(lpType), id_from_argument(lpName), error);
-    if (!found) {
-        SetLastError(error);
-        return nullptr;
-    }
+    if (!found)
+        return wince::fail(error, nullptr);
     return reinterpret_cast<HRSRC>(const_cast<Resource*>(found));
 }
 
@@ -168,8 +155,7 @@ HMODULE WINAPI GetModuleHandleW(LPCWSTR lpModuleName)
     const std::wstring program = wince::device::widen(wince::device::program_name());
     if (!program.empty() && same_file_name(name, program))
         return program_module();
-    SetLastError(ERROR_MOD_NOT_FOUND);
-    return nullptr;
+    return wince::fail(ERROR_MOD_NOT_FOUND, nullptr);
 }
 
 DWORD WINAPI GetModuleFileNameW(HMODULE hModule, LPWSTR lpFilename, DWORD nSize)
@@ -185,8 +171,7 @@ DWORD WINAPI GetModuleFileNameW(HMODULE hModule, LPWSTR lpFilename, DWORD nSize)
         // Truncated and terminated, as Windows does it.
         std::wmemcpy(lpFilename, path.data(), nSize - 1);
         lpFilename[nSize - 1] = L'\0';
-        SetLastError(ERROR_INSUFFICIENT_BUFFER);
-        return nSize;
+        return wince::fail(ERROR_INSUFFICIENT_BUFFER, nSize);
     }
     std::wmemcpy(lpFilename, path.data(), path.size());
     lpFilename[path.size()] = L'\0';

@@ -2,6 +2,7 @@
 // in blocks of 16 counted UTF-16 strings (block id/16 + 1); the text is
 // converted to host wide characters where it is read, so lengths and
 // truncation count host characters.
+#include "crt/errors.h"
 #include "resources/image.h"
 
 namespace {
@@ -33,10 +34,8 @@ std::optional<std::pair<const unsigned char*, size_t>> block_entry(const Module&
 
 extern "C" int WINAPI LoadStringW(HINSTANCE hInstance, UINT uID, LPWSTR lpBuffer, int cchBufferMax)
 {
-    if (!lpBuffer || cchBufferMax < 0) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return 0;
-    }
+    if (!lpBuffer || cchBufferMax < 0)
+        return wince::fail(ERROR_INVALID_PARAMETER, 0);
     // A missing string reads as an empty one; with no buffer size the
     // caller gets a null pointer rather than an indeterminate one.
     auto missing = [&] {
@@ -53,10 +52,8 @@ extern "C" int WINAPI LoadStringW(HINSTANCE hInstance, UINT uID, LPWSTR lpBuffer
     const auto& block = *reinterpret_cast<const Resource*>(hBlock);
     const unsigned index = uID & 0xF;
     const auto entry = block_entry(*module, block, index);
-    if (!entry) {
-        SetLastError(ERROR_RESOURCE_NAME_NOT_FOUND);
-        return missing();
-    }
+    if (!entry)
+        return wince::fail(ERROR_RESOURCE_NAME_NOT_FOUND, missing());
     std::wstring text = wince::resources::from_utf16(entry->first, entry->second);
 
     if (cchBufferMax == 0) {

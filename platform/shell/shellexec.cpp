@@ -70,12 +70,18 @@ std::pair<DWORD, int> start_error(int error)
     }
 }
 
+// Every failure says why twice: in the last error and, as the shell's
+// callers read it, in hInstApp (32 or less).
+BOOL failed(SHELLEXECUTEINFOW& info, DWORD error, int shell_code)
+{
+    info.hInstApp = reinterpret_cast<HINSTANCE>(static_cast<uintptr_t>(shell_code));
+    return fail(error, FALSE);
+}
+
 BOOL execute(SHELLEXECUTEINFOW& info)
 {
-    if (!is_open_verb(info.lpVerb)) {
-        info.hInstApp = reinterpret_cast<HINSTANCE>(static_cast<uintptr_t>(SE_ERR_NOASSOC));
-        return fail(ERROR_NO_ASSOCIATION, FALSE);
-    }
+    if (!is_open_verb(info.lpVerb))
+        return failed(info, ERROR_NO_ASSOCIATION, SE_ERR_NOASSOC);
     int error = ENOENT;
     std::optional<int> ended;
     std::optional<uint32_t> pid;
@@ -83,8 +89,7 @@ BOOL execute(SHELLEXECUTEINFOW& info)
         pid = process::spawn(device::host_path(info.lpFile), split_parameters(info.lpParameters), error, &ended);
     if (!pid) {
         const auto [code, shell_code] = start_error(error);
-        info.hInstApp = reinterpret_cast<HINSTANCE>(static_cast<uintptr_t>(shell_code));
-        return fail(code, FALSE);
+        return failed(info, code, shell_code);
     }
     // Success is an hInstApp above 32.
     info.hInstApp = reinterpret_cast<HINSTANCE>(static_cast<uintptr_t>(42));
@@ -104,8 +109,9 @@ extern "C" BOOL WINAPI ShellExecuteExW(LPSHELLEXECUTEINFOW pExecInfo)
         return fail(ERROR_INVALID_PARAMETER, FALSE);
     pExecInfo->hProcess = nullptr;
     if (!pExecInfo->lpFile)
-        return fail(ERROR_FILE_NOT_FOUND, FALSE);
-    const BOOL ok = device::inject_fault("ShellExecuteEx") ? fail(ERROR_GEN_FAILURE, FALSE) : shell::execute(*pExecInfo);
+        return shell::failed(*pExecInfo, ERROR_FILE_NOT_FOUND, SE_ERR_FNF);
+    const BOOL ok = device::inject_fault("ShellExecuteEx") ? shell::failed(*pExecInfo, ERROR_NOT_ENOUGH_MEMORY, SE_ERR_OOM)
+                                                            : shell::execute(*pExecInfo);
     eventlog::write("shell.execute", {{"file", device::narrow(pExecInfo->lpFile)}, {"ok", ok == TRUE}});
     return ok;
 }

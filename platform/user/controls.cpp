@@ -2,11 +2,15 @@
 // (BM_SETCHECK, BM_GETCHECK, toggled by Space and by a tap, BN_CLICKED) and
 // plain push buttons, STATIC (SS_LEFT, SS_CENTER, SS_ICON with the icon's
 // resource ordinal), and COMBOBOX with CBS_DROPDOWN: items in order of
-// addition (sorted with CBS_SORT), a selection that a position outside the
-// list clears, arrows that move it, an edit part whose typing clears it, and
-// a list that a tap opens and a tap on an item closes.  Every control keeps
-// the font WM_SETFONT gives it.  Leaves out painting, owner drawing, radio
-// buttons, three-state boxes, list boxes and edit controls of their own.
+// addition (CB_ADDSTRING sorts with CBS_SORT, CB_INSERTSTRING never does), a
+// selection that a position outside the list clears, arrows that move it,
+// an edit part whose typing selects the first item it begins while the list
+// is dropped and clears the selection while it is closed, a list that a tap
+// opens and a tap on an item closes, and the notifications of each (SELENDOK
+// just before every SELCHANGE, SELENDCANCEL for a list closed without a
+// choice, SETFOCUS and KILLFOCUS).  Every control keeps the font WM_SETFONT
+// gives it.  Leaves out painting, owner drawing, radio buttons, three-state
+// boxes, list boxes and edit controls of their own.
 #include "controls.h"
 
 #include <algorithm>
@@ -150,12 +154,14 @@ bool select_item(ControlData& c, Window& w, int index)
     return true;
 }
 
-LRESULT add_string(HWND hwnd, LPARAM lparam, int position)
+// CB_ADDSTRING (`position` -1, sorted with CBS_SORT) and CB_INSERTSTRING
+// (`position` -1 for the end; never sorted).
+LRESULT add_string(HWND hwnd, LPARAM lparam, int position, bool may_sort)
 {
     const auto* text = reinterpret_cast<LPCWSTR>(lparam);
     if (text == nullptr)
         return CB_ERR;
-    const bool sorted = (style_of(hwnd) & CBS_SORT) != 0;
+    const bool sorted = may_sort && (style_of(hwnd) & CBS_SORT) != 0;
     return with_control(hwnd, [&](ControlData& c, Window* w) -> LRESULT {
         if (!w)
             return CB_ERR;
@@ -207,11 +213,33 @@ LRESULT item_text(HWND hwnd, WPARAM wparam, LPARAM lparam, bool length_only)
     });
 }
 
+bool is_dropped(HWND hwnd)
+{
+    return with_control(hwnd, [](ControlData& c, Window*) { return c.dropped; });
+}
+
 void set_dropped(HWND hwnd, bool dropped)
 {
     const bool changed = with_control(hwnd, [&](ControlData& c, Window*) { return std::exchange(c.dropped, dropped) != dropped; });
     if (changed)
         notify_parent(hwnd, dropped ? CBN_DROPDOWN : CBN_CLOSEUP);
+}
+
+// Closes the list without a choice: the selection the user was making is
+// not to be processed.
+void cancel_list(HWND hwnd)
+{
+    if (!is_dropped(hwnd))
+        return;
+    notify_parent(hwnd, CBN_SELENDCANCEL);
+    set_dropped(hwnd, false);
+}
+
+// A selection the user made: to be processed, then changed.
+void notify_selection(HWND hwnd)
+{
+    notify_parent(hwnd, CBN_SELENDOK);
+    notify_parent(hwnd, CBN_SELCHANGE);
 }
 
 void move_selection(HWND hwnd, int step)
@@ -227,11 +255,29 @@ void move_selection(HWND hwnd, int step)
         return true;
     });
     if (changed)
-        notify_parent(hwnd, CBN_SELCHANGE);
+        notify_selection(hwnd);
 }
 
-// A character typed into the edit part: it replaces selected text, and the
-// list's selection no longer matches what the box shows.
+bool begins_with(const std::wstring& item, const std::wstring& typed)
+{
+    return item.size() >= typed.size() &&
+           !CaseInsensitiveLess{}(item.substr(0, typed.size()), typed) &&
+           !CaseInsensitiveLess{}(typed, item.substr(0, typed.size()));
+}
+
+// While the list is dropped it follows the typing to the first item that
+// begins with the text; while it is closed the selection no longer matches
+// what the box shows.
+int selection_for(const ControlData& c, const std::wstring& typed)
+{
+    if (!c.dropped || typed.empty())
+        return -1;
+    const auto found = std::find_if(c.items.begin(), c.items.end(),
+                                    [&](const std::wstring& item) { return begins_with(item, typed); });
+    return found == c.items.end() ? -1 : static_cast<int>(found - c.items.begin());
+}
+
+// A character typed into the edit part: it replaces selected text.
 void type_character(HWND hwnd, wchar_t ch)
 {
     const bool changed = with_control(hwnd, [&](ControlData& c, Window* w) {
@@ -248,7 +294,7 @@ void type_character(HWND hwnd, wchar_t ch)
             w->title.push_back(ch);
         }
         c.text_selected = false;
-        c.selection = -1;
+        c.selection = selection_for(c, w->title);
         return true;
     });
     if (changed) {
@@ -267,14 +313,8 @@ void pick(HWND hwnd, WPARAM index)
     });
     if (!picked)
         return;
-    notify_parent(hwnd, CBN_SELCHANGE);
-    notify_parent(hwnd, CBN_SELENDOK);
+    notify_selection(hwnd);
     set_dropped(hwnd, false);
-}
-
-bool is_dropped(HWND hwnd)
-{
-    return with_control(hwnd, [](ControlData& c, Window*) { return c.dropped; });
 }
 
 LRESULT combo_key(HWND hwnd, WPARAM key)
@@ -293,15 +333,23 @@ LRESULT combo_key(HWND hwnd, WPARAM key)
         }
         break;
     case VK_ESCAPE:
-        if (is_dropped(hwnd)) {
-            notify_parent(hwnd, CBN_SELENDCANCEL);
-            set_dropped(hwnd, false);
-        }
+        cancel_list(hwnd);
         break;
     default:
         break;
     }
     return 0;
+}
+
+// A dropped list takes Return and Escape for itself, to close it; Tab still
+// leaves it.
+LRESULT combo_dialog_code(HWND hwnd, const MSG* msg)
+{
+    LRESULT code = DLGC_WANTCHARS | DLGC_WANTARROWS | DLGC_HASSETSEL;
+    if (msg && msg->message == WM_KEYDOWN && (msg->wParam == VK_RETURN || msg->wParam == VK_ESCAPE) &&
+        is_dropped(hwnd))
+        code |= DLGC_WANTMESSAGE;
+    return code;
 }
 
 LRESULT CALLBACK ComboBoxProc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam)
@@ -311,9 +359,9 @@ LRESULT CALLBACK ComboBoxProc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam)
         return result;
     switch (msg) {
     case CB_ADDSTRING:
-        return add_string(hwnd, lparam, -1);
+        return add_string(hwnd, lparam, -1, true);
     case CB_INSERTSTRING:
-        return add_string(hwnd, lparam, static_cast<int>(wparam));
+        return add_string(hwnd, lparam, static_cast<int>(wparam), false);
     case CB_DELETESTRING:
         return delete_string(hwnd, wparam);
     case CB_GETCOUNT:
@@ -342,7 +390,7 @@ LRESULT CALLBACK ComboBoxProc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam)
     case CB_GETDROPPEDSTATE:
         return is_dropped(hwnd) ? TRUE : FALSE;
     case WM_GETDLGCODE:
-        return DLGC_WANTCHARS | DLGC_WANTARROWS | DLGC_HASSETSEL | (is_dropped(hwnd) ? DLGC_WANTALLKEYS : 0);
+        return combo_dialog_code(hwnd, reinterpret_cast<const MSG*>(lparam));
     case WM_KEYDOWN:
         return combo_key(hwnd, wparam);
     case WM_CHAR:
@@ -351,13 +399,18 @@ LRESULT CALLBACK ComboBoxProc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam)
         return 0;
     case WM_SETFOCUS:
         with_control(hwnd, [](ControlData& c, Window*) { return c.text_selected = true; });
+        notify_parent(hwnd, CBN_SETFOCUS);
         return 0;
     case WM_KILLFOCUS:
-        set_dropped(hwnd, false);
+        cancel_list(hwnd);
+        notify_parent(hwnd, CBN_KILLFOCUS);
         return 0;
     case WM_LBUTTONDOWN:
         SetFocus(hwnd);
-        set_dropped(hwnd, !is_dropped(hwnd));
+        if (is_dropped(hwnd))
+            cancel_list(hwnd);
+        else
+            set_dropped(hwnd, true);
         return 0;
     case WM_WINCE_PICK:
         pick(hwnd, wparam);

@@ -1,16 +1,20 @@
 // Emulates modal dialogs: DialogBoxIndirectParamW and DialogBoxParamW build
 // a dialog from a classic template (its DS_SETFONT font, every control in
 // template order, geometry from dialog units), send WM_SETFONT and
-// WM_INITDIALOG (TRUE puts the focus on the first tab stop), and run a
-// modal loop, nested in any loop already running, until EndDialog; the
-// default dialog procedure hands messages to the program's DLGPROC.
-// IsDialogMessageW navigates as Windows does: Tab and Shift+Tab over the
-// WS_TABSTOP controls in template order, arrows and characters to the
-// control that wants them, Space to buttons, Return as IDOK and Escape as
-// IDCANCEL, and the soft keys F1 and F2 to the dialog's soft-key bar.
-// Leaves out modeless dialogs, DLGTEMPLATEEX, default push buttons, group
-// navigation with arrows and owner disabling.
+// WM_INITDIALOG (TRUE puts the focus on the first tab stop; EndDialog there
+// ends the dialog before it is shown), disable the owner, and run a modal
+// loop, nested in any loop already running, until EndDialog; the default
+// dialog procedure hands messages to the program's DLGPROC.
+// IsDialogMessageW navigates as Windows does: every key to a control that
+// wants all keys, else Tab and Shift+Tab over the WS_TABSTOP controls in
+// template order, arrows and characters to the control that wants them,
+// Space to buttons, Return as IDOK and Escape as IDCANCEL (sent as the
+// button's WM_COMMAND), and the soft keys F1 and F2 to the dialog's
+// soft-key bar, whoever has the focus, as the shell takes them.  Leaves out
+// modeless dialogs, DLGTEMPLATEEX, default push buttons other than IDOK and
+// group navigation with arrows.
 #include <algorithm>
+#include <cmath>
 
 #include "controls.h"
 #include "crt/errors.h"
@@ -28,8 +32,6 @@
 
 namespace wince::user {
 namespace {
-
-constexpr wchar_t dialog_class[] = L"#32770";
 
 std::shared_ptr<DialogData> dialog_of(HWND hwnd)
 {
@@ -65,15 +67,6 @@ LRESULT CALLBACK DialogWindowProc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lpa
     }
 }
 
-void register_dialog_class()
-{
-    WNDCLASSW wc{};
-    wc.lpfnWndProc = DialogWindowProc;
-    wc.lpszClassName = dialog_class;
-    register_system_class(wc);
-    register_control_classes();
-}
-
 // Where the template lies, when it is a resource of one of the modules: its
 // bytes end with the resource, and its ordinal names it in the log.
 struct TemplateSource {
@@ -96,11 +89,14 @@ TemplateSource locate_template(HINSTANCE instance, LPCDLGTEMPLATEW tmpl)
     return {{start, most}, -1};
 }
 
+// As MapDialogRect maps them: each value with MulDiv, which rounds half
+// away from zero; a size is mapped on its own, not as the difference of
+// two mapped edges.
 RECT dialog_units_to_pixels(SIZE base, short x, short y, short cx, short cy)
 {
-    const auto px = [&](int v) { return static_cast<LONG>(v * base.cx / 4); };
-    const auto py = [&](int v) { return static_cast<LONG>(v * base.cy / 8); };
-    return RECT{px(x), py(y), px(x + cx), py(y + cy)};
+    const auto px = [&](int v) { return static_cast<LONG>(std::lround(double(v) * base.cx / 4)); };
+    const auto py = [&](int v) { return static_cast<LONG>(std::lround(double(v) * base.cy / 8)); };
+    return RECT{px(x), py(y), px(x) + px(cx), py(y) + py(cy)};
 }
 
 void set_rect(HWND hwnd, const RECT& rect)
@@ -166,15 +162,32 @@ bool belongs_to(HWND dialog, HWND hwnd)
     return false;
 }
 
-void post_command(HWND dialog, WORD id)
+// Return and Escape as the button of `id` would send them, with its handle
+// when the dialog has one.
+void send_command(HWND dialog, WORD id)
 {
-    PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), 0);
+    HWND button = nullptr;
+    {
+        auto held = sync::lock();
+        for (HWND child : children_of(dialog))
+            if (const Window* w = find_window(child);
+                w->role == Role::plain && static_cast<WORD>(reinterpret_cast<uintptr_t>(w->menu)) == id)
+                button = child;
+    }
+    SendMessageW(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(button));
 }
 
 // The keys the dialog manager takes for itself; false hands the key on.
 bool dialog_key(HWND dialog, const MSG& msg, LRESULT code)
 {
-    const bool wants_all = (code & DLGC_WANTALLKEYS) != 0;
+    if (msg.wParam == VK_F1 || msg.wParam == VK_F2) {
+        if (msg.message == WM_KEYDOWN)
+            if (HWND bar = menubar_of(dialog))
+                PostMessageW(bar, WM_WINCE_SOFTKEY, msg.wParam == VK_F1 ? 0 : 1, 0);
+        return true;
+    }
+    if (code & DLGC_WANTMESSAGE)
+        return false;
     switch (msg.wParam) {
     case VK_TAB:
         if (code & DLGC_WANTTAB)
@@ -184,22 +197,12 @@ bool dialog_key(HWND dialog, const MSG& msg, LRESULT code)
                 SetFocus(next);
         return true;
     case VK_RETURN:
-        if (wants_all)
-            return false;
         if (msg.message == WM_KEYDOWN)
-            post_command(dialog, IDOK);
+            send_command(dialog, IDOK);
         return true;
     case VK_ESCAPE:
-        if (wants_all)
-            return false;
         if (msg.message == WM_KEYDOWN)
-            post_command(dialog, IDCANCEL);
-        return true;
-    case VK_F1:
-    case VK_F2:
-        if (msg.message == WM_KEYDOWN)
-            if (HWND bar = menubar_of(dialog))
-                PostMessageW(bar, WM_WINCE_SOFTKEY, msg.wParam == VK_F1 ? 0 : 1, 0);
+            send_command(dialog, IDCANCEL);
         return true;
     default:
         return false;
@@ -242,8 +245,11 @@ LOGFONTW template_font(const DialogTemplate& t)
 
 HWND create_dialog(HINSTANCE instance, const DialogTemplate& t, HWND owner, const std::shared_ptr<DialogData>& data)
 {
+    // Without DS_SETFONT the dialog and its controls show the system font
+    // and WM_GETFONT answers NULL.
     const LOGFONTW font = template_font(t);
-    data->font = CreateFontIndirectW(&font);
+    if (t.has_font)
+        data->font = CreateFontIndirectW(&font);
     data->base = fonts::dialog_base_units(font);
     const RECT r = dialog_units_to_pixels(data->base, t.x, t.y, t.cx, t.cy);
     HWND dialog = CreateWindowExW(t.ex_style, dialog_class, t.caption.c_str(), t.style & ~(WS_VISIBLE | WS_CHILD),
@@ -264,22 +270,83 @@ HWND create_dialog(HINSTANCE instance, const DialogTemplate& t, HWND owner, cons
     for (const DialogItem& item : t.items) {
         HWND control = create_control(dialog, item, data->base, instance);
         if (control == nullptr) {
+            const DWORD error = GetLastError();
             DestroyWindow(dialog);
-            return nullptr;
+            return fail(error, HWND{nullptr});
         }
-        SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(data->font), 0);
+        if (t.has_font)
+            SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(data->font), 0);
     }
     return dialog;
 }
 
-void initialise(HWND dialog, LPARAM param)
+bool has_ended(const std::shared_ptr<DialogData>& data)
+{
+    auto held = sync::lock();
+    return data->ended;
+}
+
+// False when the dialog procedure ended the dialog in WM_INITDIALOG: it is
+// never shown and nothing gets the focus.
+bool initialise(HWND dialog, const std::shared_ptr<DialogData>& data, LPARAM param)
 {
     HWND first = next_tab_stop(dialog, nullptr, false);
-    if (SendMessageW(dialog, WM_INITDIALOG, reinterpret_cast<WPARAM>(first), param) && first)
+    const LRESULT focus_first = SendMessageW(dialog, WM_INITDIALOG, reinterpret_cast<WPARAM>(first), param);
+    if (has_ended(data))
+        return false;
+    if (focus_first && first)
         SetFocus(first);
+    return true;
+}
+
+// The thread's active window: its newest raised visible top-level window.
+Window* active_window_locked()
+{
+    Window* active = nullptr;
+    for (auto& [hwnd, w] : state().windows)
+        if (w.top_level() && w.visible && w.thread == current_tid() && (!active || w.raised > active->raised))
+            active = &w;
+    return active;
+}
+
+// SetFocus(NULL): nothing of the thread has the focus and its keystrokes
+// are ignored until a window takes the focus again.
+HWND clear_focus()
+{
+    HWND top;
+    HWND previous;
+    {
+        auto held = sync::lock();
+        const Window* active = active_window_locked();
+        if (active == nullptr)
+            return nullptr;
+        top = active->hwnd;
+        previous = active->focus && find_window(active->focus) ? active->focus : nullptr;
+        mark_views_dirty();
+    }
+    if (previous)
+        SendMessageW(previous, WM_KILLFOCUS, 0, 0);
+    set_focus_control(top, nullptr);
+    return previous;
+}
+
+void release_font(const std::shared_ptr<DialogData>& data)
+{
+    if (data->font)
+        DeleteObject(data->font);
 }
 
 } // namespace
+
+void register_dialog_class()
+{
+    WNDCLASSW wc{};
+    wc.lpfnWndProc = DialogWindowProc;
+    wc.lpszClassName = dialog_class;
+    register_system_class(wc);
+    register_control_classes();
+}
+
 } // namespace wince::user
 
 using namespace wince;
@@ -302,31 +369,29 @@ INT_PTR WINAPI DialogBoxIndirectParamW(HINSTANCE hInstance, LPCDLGTEMPLATEW hDia
     data->template_id = source.ordinal;
     HWND dialog = create_dialog(hInstance, *parsed, hWndParent, data);
     if (dialog == nullptr) {
-        DeleteObject(data->font);
-        return INT_PTR{-1};
+        const DWORD error = GetLastError();
+        release_font(data);
+        return fail(error, INT_PTR{-1});
     }
-    initialise(dialog, dwInitParam);
-    bool ended;
-    {
-        auto held = sync::lock();
-        ended = data->ended;
-    }
-    if (!ended) {
+    // The owner takes no input while its modal dialog is up.
+    const bool owner_was_enabled = hWndParent && !EnableWindow(hWndParent, FALSE);
+    if (initialise(dialog, data, dwInitParam)) {
         // Shown complete: whoever reads the log's dialog.open finds it on the screen.
         publish_views();
         ShowWindow(dialog, SW_SHOW);
-    }
-    eventlog::write("dialog.open", {{"title", narrow(parsed->caption)}, {"template", data->template_id}});
-    if (!ended)
+        eventlog::write("dialog.open", {{"title", narrow(parsed->caption)}, {"template", data->template_id}});
         modal_loop(dialog, data);
+    }
     INT_PTR result;
     {
         auto held = sync::lock();
         result = data->ended ? data->result : 0;
     }
+    if (owner_was_enabled)
+        EnableWindow(hWndParent, TRUE);
     if (IsWindow(dialog))
         DestroyWindow(dialog);
-    DeleteObject(data->font);
+    release_font(data);
     eventlog::write("dialog.end", {{"result", static_cast<int64_t>(result)}});
     return result;
 }
@@ -335,9 +400,11 @@ INT_PTR WINAPI DialogBoxParamW(HINSTANCE hInstance, LPCWSTR lpTemplateName, HWND
                                LPARAM dwInitParam)
 {
     HRSRC found = FindResourceW(hInstance, lpTemplateName, RT_DIALOG);
-    HGLOBAL loaded = found ? LoadResource(hInstance, found) : nullptr;
+    if (found == nullptr)
+        return fail(GetLastError(), INT_PTR{-1});
+    HGLOBAL loaded = LoadResource(hInstance, found);
     if (loaded == nullptr)
-        return INT_PTR{-1};
+        return fail(GetLastError(), INT_PTR{-1});
     return DialogBoxIndirectParamW(hInstance, static_cast<LPCDLGTEMPLATEW>(loaded), hWndParent, lpDialogFunc,
                                    dwInitParam);
 }
@@ -412,6 +479,8 @@ BOOL WINAPI IsDialogMessageW(HWND hDlg, LPMSG lpMsg)
 
 HWND WINAPI SetFocus(HWND hWnd)
 {
+    if (hWnd == nullptr)
+        return clear_focus();
     HWND top;
     HWND previous;
     {
@@ -437,10 +506,7 @@ HWND WINAPI SetFocus(HWND hWnd)
 HWND WINAPI GetFocus(void)
 {
     auto held = sync::lock();
-    const Window* active = nullptr;
-    for (const auto& [hwnd, w] : state().windows)
-        if (w.top_level() && w.visible && w.thread == current_tid() && (!active || w.raised > active->raised))
-            active = &w;
+    const Window* active = active_window_locked();
     return active ? active->focus : nullptr;
 }
 

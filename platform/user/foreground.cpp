@@ -1,5 +1,6 @@
 // Emulates the foreground across the device's processes: FindWindowW looks
-// through every live process's top-level windows, and SetForegroundWindow
+// through every live process's top-level windows (class names without
+// regard to case, or a class atom), and SetForegroundWindow
 // raises a window of any process (its owner does it, reached over the
 // channel), with the windows it owns when the handle carries its lowest
 // bit.  Leaves out activation messages and the foreground lock.
@@ -38,6 +39,26 @@ bool raise_local(HWND hwnd, bool owned)
     return true;
 }
 
+// A class given by name, or by the atom RegisterClassW returned here; an
+// atom of no class here names a system class, as "#32770" is atom 32770.
+std::wstring class_name_of(LPCWSTR name)
+{
+    if (!IS_INTRESOURCE(name))
+        return name;
+    const ATOM atom = static_cast<ATOM>(reinterpret_cast<uintptr_t>(name));
+    auto held = sync::lock();
+    for (const auto& [key, wc] : state().classes)
+        if (wc.atom == atom)
+            return wc.name;
+    return L"#" + std::to_wstring(atom);
+}
+
+// Class names are compared without regard to case.
+bool same_class_name(const std::wstring& a, const std::wstring& b)
+{
+    return !CaseInsensitiveLess{}(a, b) && !CaseInsensitiveLess{}(b, a);
+}
+
 } // namespace
 
 void listen_for_foreground()
@@ -59,10 +80,10 @@ using namespace wince::user;
 
 HWND WINAPI FindWindowW(LPCWSTR lpClassName, LPCWSTR lpWindowName)
 {
-    const std::string class_name = lpClassName && !IS_INTRESOURCE(lpClassName) ? narrow(lpClassName) : "";
+    const std::wstring class_name = lpClassName ? class_name_of(lpClassName) : L"";
     const std::string title = lpWindowName ? narrow(lpWindowName) : "";
     for (const auto& e : toplevel::list()) {
-        if (lpClassName && class_name != e.class_name)
+        if (lpClassName && !same_class_name(class_name, device::widen(e.class_name)))
             continue;
         if (lpWindowName && title != e.title)
             continue;

@@ -1,12 +1,13 @@
 // Emulates MessageBoxW: a visible top-level window of the dialog class,
 // owned by the caller's window and titled with the caption, that the screen
 // shows over its owner with its text, icon type and "ok", and a nested
-// modal loop that ends when RETURN (the default button), ESCAPE (when the
-// box can be cancelled), the title bar's "ok" (WM_COMMAND IDOK) or a close
-// request reaches it.  Leaves out buttons as separate controls and owner
-// disabling.
+// modal loop that ends when RETURN (the default button, MB_DEFBUTTON1-3),
+// ESCAPE (when the box can be cancelled), the title bar's "ok" (WM_COMMAND
+// IDOK) or a close request reaches it; the owner is disabled meanwhile.
+// Leaves out buttons as separate controls.
 #include <algorithm>
 #include <map>
+#include <vector>
 
 #include "device/device.h"
 #include "device/eventlog.h"
@@ -21,8 +22,6 @@
 namespace wince::user {
 namespace {
 
-constexpr wchar_t dialog_class[] = L"#32770";
-
 struct Box {
     UINT type;
     int result = 0;
@@ -35,19 +34,32 @@ std::map<HWND, Box>& open_boxes()
     return *boxes;
 }
 
-int default_button(UINT type)
+// The box's buttons, left to right.
+std::vector<int> buttons(UINT type)
 {
     switch (type & MB_TYPEMASK) {
-    case MB_YESNO:
-    case MB_YESNOCANCEL:
-        return IDYES;
+    case MB_OKCANCEL:
+        return {IDOK, IDCANCEL};
     case MB_ABORTRETRYIGNORE:
-        return IDABORT;
+        return {IDABORT, IDRETRY, IDIGNORE};
+    case MB_YESNOCANCEL:
+        return {IDYES, IDNO, IDCANCEL};
+    case MB_YESNO:
+        return {IDYES, IDNO};
     case MB_RETRYCANCEL:
-        return IDRETRY;
+        return {IDRETRY, IDCANCEL};
     default:
-        return IDOK;
+        return {IDOK};
     }
+}
+
+// MB_DEFBUTTON2 and 3 name the second and third button; a box without
+// that button keeps its first.
+int default_button(UINT type)
+{
+    const std::vector<int> all = buttons(type);
+    const size_t chosen = (type & MB_DEFMASK) >> 8;
+    return chosen < all.size() ? all[chosen] : all.front();
 }
 
 // What ESCAPE or a close request gives; 0 when the box cannot be cancelled.
@@ -151,10 +163,7 @@ int WINAPI MessageBoxW(HWND hWnd, LPCWSTR lpText, LPCWSTR lpCaption, UINT uType)
     const nlohmann::json description = {{"text", narrow(text)}, {"caption", narrow(caption)}, {"type", uType}};
     eventlog::write("messagebox", description);
 
-    WNDCLASSW wc{};
-    wc.lpfnWndProc = DefWindowProcW;
-    wc.lpszClassName = dialog_class;
-    register_system_class(wc);
+    register_dialog_class();
     const HWND box = CreateWindowExW(0, dialog_class, caption.c_str(), WS_POPUP | WS_CAPTION | WS_VISIBLE, 0, 0, 0, 0,
                                      hWnd, nullptr, nullptr, nullptr);
     if (box == nullptr)
@@ -170,6 +179,9 @@ int WINAPI MessageBoxW(HWND hWnd, LPCWSTR lpText, LPCWSTR lpCaption, UINT uType)
             w->role = Role::messagebox;
     }
     set_window_details(box, {{"view", box_view(text, caption, uType)}});
+
+    // As a modal dialog's, the owner takes no input while the box is up.
+    const bool owner_was_enabled = hWnd && IsWindow(hWnd) && !EnableWindow(hWnd, FALSE);
 
     // The nested modal loop: everything of the thread keeps running, so the
     // caller's timers and windows stay alive while the box is shown.
@@ -192,6 +204,8 @@ int WINAPI MessageBoxW(HWND hWnd, LPCWSTR lpText, LPCWSTR lpCaption, UINT uType)
         DispatchMessageW(&msg);
     }
     const int result = box_result(box);
+    if (owner_was_enabled)
+        EnableWindow(hWnd, TRUE);
     DestroyWindow(box);
     {
         auto held = sync::lock();

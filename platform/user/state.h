@@ -65,9 +65,12 @@ struct Queue {
 };
 
 // Messages of the platform's own, between its parts: the shell's soft keys
-// and the finger on a list or menu item.  In the system's reserved range.
-constexpr UINT WM_WINCE_SOFTKEY = 0x03E0; // to a menu bar: wParam the soft key, 0 left, 1 right
-constexpr UINT WM_WINCE_PICK = 0x03E1;    // to a combo box or menu: wParam the item tapped
+// and the finger on a list or menu item.  Above 0xFFFF, which Windows
+// reserves for the system: no SDK message lives there, while every range
+// below is somebody's (0-0x3FF the system's own messages, WM_USER a window
+// class's, WM_APP the program's, 0xC000 registered ones).
+constexpr UINT WM_WINCE_SOFTKEY = 0x00010000; // to a menu bar: wParam the soft key, 0 left, 1 right
+constexpr UINT WM_WINCE_PICK = 0x00010001;    // to a combo box or menu: wParam the item tapped
 
 // What a dialog control holds besides its window text.
 struct ControlData {
@@ -143,6 +146,7 @@ struct Window {
     double raised = 0;      // device ms of the last move to the top
     uint64_t serial = 0;
     HWND focus = nullptr;   // the focused control of a top-level window
+    bool keys_ignored = false; // SetFocus(NULL): its keystrokes go nowhere
     nlohmann::json details = nlohmann::json::object(); // shown by phone ui
     Role role = Role::plain;
     HFONT font = nullptr;   // WM_SETFONT

@@ -111,6 +111,7 @@ void set_focus_control(HWND top_level, HWND control)
         if (w == nullptr)
             return;
         w->focus = control;
+        w->keys_ignored = control == nullptr;
     }
     toplevel::publish();
 }
@@ -124,7 +125,7 @@ HWND focus_control(HWND top_level)
 HWND focus_control_locked(HWND top_level)
 {
     const Window* w = find_window(top_level);
-    if (w == nullptr)
+    if (w == nullptr || w->keys_ignored)
         return nullptr;
     for (HWND h = w->focus; h != nullptr;) {
         const Window* c = find_window(h);
@@ -329,6 +330,35 @@ BOOL WINAPI ShowWindow(HWND hWnd, int nCmdShow)
     if (publish)
         toplevel::publish();
     return was_visible ? TRUE : FALSE;
+}
+
+BOOL WINAPI EnableWindow(HWND hWnd, BOOL bEnable)
+{
+    bool was_disabled;
+    {
+        auto held = sync::lock();
+        Window* w = find_window(hWnd);
+        if (w == nullptr || w->destroying)
+            return fail(ERROR_INVALID_WINDOW_HANDLE, FALSE);
+        was_disabled = (w->style & WS_DISABLED) != 0;
+        if (bEnable)
+            w->style &= ~static_cast<DWORD>(WS_DISABLED);
+        else
+            w->style |= WS_DISABLED;
+        mark_views_dirty();
+    }
+    if (was_disabled != !bEnable)
+        SendMessageW(hWnd, WM_ENABLE, bEnable ? TRUE : FALSE, 0);
+    return was_disabled ? TRUE : FALSE;
+}
+
+BOOL WINAPI IsWindowEnabled(HWND hWnd)
+{
+    auto held = sync::lock();
+    const Window* w = find_window(hWnd);
+    if (w == nullptr)
+        return fail(ERROR_INVALID_WINDOW_HANDLE, FALSE);
+    return (w->style & WS_DISABLED) ? FALSE : TRUE;
 }
 
 LRESULT WINAPI DefWindowProcW(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam)

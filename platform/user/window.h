@@ -8,6 +8,11 @@
 
 namespace wince::user {
 
+// The dialog class, as Windows names it; its one registration, with the
+// dialog window procedure, serves dialogs and message boxes alike.
+inline constexpr wchar_t dialog_class[] = L"#32770";
+void register_dialog_class();
+
 // Registers a class every program has (dialog, controls); registering one
 // that exists already returns its atom.  Never fails on a duplicate.
 ATOM register_system_class(const WNDCLASSW& wc);

@@ -155,8 +155,17 @@ TEST_F(Settings, WithoutStoredSettingsTheDialogShowsTheDefaultsAndStoresNothing)
 TEST_F(Settings, OkStoresEveryValueInOrderThenStartsTheMonitorAndEnds)
 {
     const long pid = Open();
-    phone_->ok({"select", "1003", "2"});
-    UiWhen([](const json& ui) { return Shows(ui, 1003, "selection", 2); });
+    // Every list away from its default, and each value read from its own
+    // list: no two neighbours alike.
+    const std::pair<int, int> choices[] = {{1001, 0}, {1002, 2}, {1003, 0}, {1004, 3}, {1021, 7}, {1005, 4}};
+    for (const auto& [id, index] : choices)
+        phone_->ok({"select", std::to_string(id), std::to_string(index)});
+    UiWhen([&](const json& ui) {
+        for (const auto& [id, index] : choices)
+            if (!Shows(ui, id, "selection", index))
+                return false;
+        return true;
+    });
     phone_->ok({"tap", "softkey", "left"});
     const json exit = ExitOf(pid);
     ASSERT_FALSE(exit.is_null());
@@ -164,15 +173,21 @@ TEST_F(Settings, OkStoresEveryValueInOrderThenStartsTheMonitorAndEnds)
 
     const auto stored = Stored(pid);
     ASSERT_EQ(stored.size(), 7u);
-    for (size_t i = 0; i < 7; ++i)
+    std::vector<int> data;
+    for (size_t i = 0; i < 7; ++i) {
         EXPECT_EQ(stored[i]["value"], kValueOrder[i]);
-    EXPECT_EQ(stored[3]["data"], 2);
-    EXPECT_EQ(stored[0]["data"], 1);
+        data.push_back(stored[i]["data"].get<int>());
+    }
+    EXPECT_EQ(data, (std::vector<int>{1, 0, 2, 0, 3, 7, 4}));
     EXPECT_TRUE(Running("CallTicker.exe"));
     EXPECT_TRUE(phone_->events("messagebox").empty());
 
-    // Again while it runs: stored, nothing started, no message.
+    // Again while it runs: each list shows its stored value; stored,
+    // nothing started, no message.
     const long again = Open();
+    const json ui = Ui();
+    for (const auto& [id, index] : choices)
+        EXPECT_EQ(Control(ui, id)["selection"], index) << "control " << id;
     phone_->ok({"tap", "softkey", "left"});
     ASSERT_FALSE(ExitOf(again).is_null());
     EXPECT_EQ(Stored(again).size(), 7u);

@@ -112,13 +112,13 @@ TEST_F(ScreenE2E, TheScreenShowsTheDialogAndTapsActAsTheFingerWould)
     phone_.ok({"tap", "control", "1000"});
     expect_command(command(idc_check, 0));
     // An item of a list, named by its label: the list opens, the item is
-    // chosen, the list closes.
+    // chosen (SELENDOK just before SELCHANGE), the list closes.
     phone_.ok({"select", "second", "2"});
     expect_command(command(idc_second, 8)); // CBN_CLOSEUP
     const auto commands = stored(phone_, "Command");
     ASSERT_GE(commands.size(), 4u);
     EXPECT_EQ(std::vector<uint32_t>(commands.end() - 4, commands.end()),
-              (std::vector<uint32_t>{command(idc_second, 7), command(idc_second, 1), command(idc_second, 9),
+              (std::vector<uint32_t>{command(idc_second, 7), command(idc_second, 9), command(idc_second, 1),
                                      command(idc_second, 8)}));
     ui = ui_until(phone_, [](const auto& u) { return control(u, idc_second)["selection"] == 2; });
     EXPECT_EQ(control(ui, idc_check)["checked"], false);

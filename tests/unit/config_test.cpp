@@ -151,15 +151,16 @@ TEST_F(MonitorPath, APathThatWouldNotFitIsEmpty)
     const auto dir = device.dir() / "Program Files";
     // The program's own path does not fit in MAX_PATH.
     EXPECT_EQ(PathFor(dir / std::string(300, 'd') / "CallTickerCfg.exe"), L"");
-    // The program's path fits, the monitor's name beside it does not: the
-    // folder takes 250 of the 259 characters there are.
+    // The program's path fits, the monitor's name beside it does not: with
+    // the folder's 246 characters it would be 260 long, one more than the
+    // 259 there is room for beside the terminator.
     const std::wstring prefix = L"\\Program Files\\";
-    const std::string folder(250 - prefix.size() - 1, 'f');
+    const std::string folder(246 - prefix.size() - 1, 'f');
     const auto near_limit = dir / folder / "Cfg.exe";
     ASSERT_LT(wince::device::device_path(near_limit).size(), size_t{MAX_PATH});
     EXPECT_EQ(PathFor(near_limit), L"");
     // One folder character less and it fits exactly.
-    const auto at_limit = dir / std::string(folder.size() - 5, 'f') / "Cfg.exe";
+    const auto at_limit = dir / std::string(folder.size() - 1, 'f') / "Cfg.exe";
     EXPECT_EQ(PathFor(at_limit).size(), size_t{MAX_PATH - 1});
 }
 
@@ -169,9 +170,13 @@ TEST_F(MonitorPath, WithoutItsOwnPathTheProgramStartsNothing)
     EXPECT_EQ(PathFor(device.dir() / "Program Files" / "CallTicker" / "CallTickerCfg.exe"), L"");
     EXPECT_FALSE(StartMonitor(nullptr));
     // A given path too long for the buffer is not started either.
-    const std::wstring too_long = L"\\" + std::wstring(MAX_PATH, L'p') + L"\\CallTicker.exe";
+    const std::wstring too_long = L"\\" + std::wstring(MAX_PATH - 16, L'p') + L"\\CallTicker.exe";
+    ASSERT_EQ(too_long.size(), size_t{MAX_PATH});
     EXPECT_FALSE(StartMonitor(too_long.c_str()));
     EXPECT_TRUE(device.events("shell.execute").empty());
+    // One character less fits, and is tried.
+    EXPECT_FALSE(StartMonitor(too_long.substr(1).c_str()));
+    EXPECT_EQ(device.events("shell.execute").size(), 1u);
 }
 
 } // namespace

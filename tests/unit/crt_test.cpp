@@ -32,7 +32,8 @@ TEST(WsprintfW, FormatsAsWindowsDoes)
     // %s and %c are wide in the wide function; h makes them narrow.
     EXPECT_EQ(format(L"%s|%c|%ls|%lc", L"wide", L'W', L"also", L'L'), L"wide|W|also|L");
     EXPECT_EQ(format(L"%hs|%hc|%S|%C", "narrow", 'n', "caps", 'c'), L"narrow|n|caps|c");
-    EXPECT_EQ(format(L"%hs", "gr\xc3\xbc\xc3\x9f"), L"gr\u00fc\u00df");
+    // Narrow text is in the ANSI code page, Windows-1252, not UTF-8.
+    EXPECT_EQ(format(L"%hs|%hc|%C", "gr\xfc\xdf \x80\x9f", '\x93', '\xe9'), L"gr\u00fc\u00df \u20ac\u0178|\u201c|\u00e9");
     EXPECT_EQ(format(L"[%s][%hs]", static_cast<const wchar_t*>(nullptr), static_cast<const char*>(nullptr)),
               L"[(null)][(null)]");
 
@@ -40,12 +41,14 @@ TEST(WsprintfW, FormatsAsWindowsDoes)
     EXPECT_EQ(format(L"%i %d %u", -7, INT32_MIN, 4000000000u), L"-7 -2147483648 4000000000");
     EXPECT_EQ(format(L"%x %X %lx %#x %#X", 0xbeefu, 0xbeefu, 0xFFFFFFFFu, 255u, 255u), L"beef BEEF ffffffff 0xff 0XFF");
     EXPECT_EQ(format(L"%ld %lu", static_cast<LONG>(-5), static_cast<DWORD>(0x80000000u)), L"-5 2147483648");
+    // hd and hu take a short, so 70000 is 4464 (documented, where Wine prints 70000).
     EXPECT_EQ(format(L"%hd %hu", 70000, 70000), L"4464 4464");
     EXPECT_EQ(format(L"%I64d %I64u", INT64_C(-1234567890123), UINT64_C(18446744073709551615)),
               L"-1234567890123 18446744073709551615");
 
     // Flags, width and precision.
     EXPECT_EQ(format(L"[%5d][%-5d][%05d][%-05d]", 42, 42, 42, 42), L"[   42][42   ][00042][42   ]");
+    // The precision counts digits only: -7 at .3 is -007.
     EXPECT_EQ(format(L"[%05d][%.4d][%6.3d]", -42, 7, -7), L"[-0042][0007][  -007]");
     EXPECT_EQ(format(L"[%08X][%.2x]", 0xABCu, 0xFu), L"[00000ABC][0f]");
     EXPECT_EQ(format(L"[%6s][%-6s][%.2s][%4.1s]", L"ab", L"ab", L"abc", L"xyz"), L"[    ab][ab    ][ab][   x]");

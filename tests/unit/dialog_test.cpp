@@ -1,5 +1,6 @@
 // Dialogs, controls, fonts and the soft-key bar on the manual clock, with
 // DialogProbe.exe's resources as this test's own module.
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -43,9 +44,15 @@ struct Seen {
     LRESULT out_of_range = 0;
     LRESULT cursel_after = 0;
     std::vector<INT_PTR> about_results;
+    LPARAM ok_lparam = -1;
+    bool keyup_waiting_at_ok = false;
+    LRESULT font_at_init = -1;
 };
 Seen seen;
 BOOL init_answer = TRUE;
+bool end_in_init = false;
+// Run on the dialog's thread when the dialog procedure sees IDM_WARN.
+std::function<void(HWND)> on_warn;
 
 std::span<const unsigned char> resource_bytes(WORD type, WORD id)
 {
@@ -80,7 +87,7 @@ INT_PTR CALLBACK AboutProc(HWND dialog, UINT msg, WPARAM wparam, LPARAM)
     return FALSE;
 }
 
-INT_PTR CALLBACK ProbeProc(HWND dialog, UINT msg, WPARAM wparam, LPARAM)
+INT_PTR CALLBACK ProbeProc(HWND dialog, UINT msg, WPARAM wparam, LPARAM lparam)
 {
     seen.messages.push_back(msg);
     switch (msg) {
@@ -94,9 +101,18 @@ INT_PTR CALLBACK ProbeProc(HWND dialog, UINT msg, WPARAM wparam, LPARAM)
         SendDlgItemMessageW(dialog, IDC_FIRST, CB_SETCURSEL, 1, 0);
         seen.out_of_range = SendDlgItemMessageW(dialog, IDC_SECOND, CB_SETCURSEL, 7, 0);
         seen.cursel_after = SendDlgItemMessageW(dialog, IDC_SECOND, CB_GETCURSEL, 0, 0);
+        if (end_in_init)
+            EndDialog(dialog, 7);
         return init_answer;
     case WM_COMMAND:
         seen.commands.push_back({LOWORD(wparam), HIWORD(wparam)});
+        if (LOWORD(wparam) == IDM_WARN && on_warn)
+            on_warn(dialog);
+        if (LOWORD(wparam) == IDOK) {
+            MSG pending;
+            seen.ok_lparam = lparam;
+            seen.keyup_waiting_at_ok = PeekMessageW(&pending, nullptr, WM_KEYUP, WM_KEYUP, PM_NOREMOVE);
+        }
         if (LOWORD(wparam) == IDM_ABOUT)
             seen.about_results.push_back(DialogBoxParamW(nullptr, MAKEINTRESOURCEW(IDD_PROBE_ABOUT), nullptr, AboutProc, 0));
         if (LOWORD(wparam) == IDOK || LOWORD(wparam) == IDCANCEL) {
@@ -125,6 +141,8 @@ protected:
         wince::clock::use_manual(0);
         seen = Seen{};
         init_answer = TRUE;
+        end_in_init = false;
+        on_warn = nullptr;
     }
 
     void open()
@@ -268,10 +286,13 @@ TEST_F(DialogTest, InitDialogNamesTheFirstTabStopAndTrueGivesItTheFocus)
         EXPECT_EQ(c.face, "Tahoma") << c.id;
         EXPECT_FALSE(c.bold) << c.id;
     }
-    // Dialog units at base units 6 x 13: the list at x 60, y 12 of the window area.
+    // Dialog units at base units 6 x 13, each rounded as MulDiv rounds: the
+    // list at x 60, y 12 (19.5 pixels); the check box 10 high (16.25 pixels),
+    // whatever its y.
     EXPECT_EQ(control(s, IDC_FIRST).rect.x, 90);
-    EXPECT_EQ(control(s, IDC_FIRST).rect.y, s.client.y + 19);
+    EXPECT_EQ(control(s, IDC_FIRST).rect.y, s.client.y + 20);
     EXPECT_EQ(control(s, IDC_FIRST).rect.width, 132);
+    EXPECT_EQ(control(s, IDC_CHECK).rect.height, 16);
     EXPECT_EQ(close(), IDCANCEL);
 }
 
@@ -293,8 +314,9 @@ TEST_F(DialogTest, TabVisitsTabStopsInTemplateOrderAndShiftTabGoesBack)
     press("SHIFT+TAB");
     visited.push_back(focused(screen::current()));
     EXPECT_EQ(visited, (std::vector<int>{IDC_FIRST, IDC_SECOND, IDC_CHECK, IDC_SECOND}));
-    // Tab is the dialog manager's: the controls never see it as a command.
-    EXPECT_TRUE(seen.commands.empty());
+    // Tab is the dialog manager's: the lists hear only of the focus.
+    for (const Command& c : seen.commands)
+        EXPECT_TRUE(c.code == CBN_SETFOCUS || c.code == CBN_KILLFOCUS) << c.code;
 }
 
 TEST_F(DialogTest, SpaceTogglesTheCheckBoxAndReturnEndsWithIdOk)
@@ -333,16 +355,17 @@ TEST_F(DialogTest, ComboBoxesAppendClearOutOfRangeSelectionsAndFollowArrowsAndTy
     s = screen::current();
     EXPECT_EQ(control(s, IDC_SECOND).selection, 2);
     EXPECT_EQ(control(s, IDC_SECOND).text, "Vibrate");
-    EXPECT_EQ(commands_from(IDC_SECOND).size(), 3u);
+    EXPECT_EQ(commands_from(IDC_SECOND).size(), 7u); // SETFOCUS, then SELENDOK and SELCHANGE for each move
 
-    press("x"); // typing replaces the selected text and clears the selection
+    press("v"); // typing into the closed list replaces the selected text and
+    EXPECT_EQ(control(screen::current(), IDC_SECOND).selection, -1); // clears the selection, even for a prefix
     press("y");
     s = screen::current();
-    EXPECT_EQ(control(s, IDC_SECOND).text, "xy");
+    EXPECT_EQ(control(s, IDC_SECOND).text, "vy");
     EXPECT_EQ(control(s, IDC_SECOND).selection, -1);
     EXPECT_EQ(commands_from(IDC_SECOND).back(), (Command{IDC_SECOND, CBN_EDITCHANGE}));
     press("BACK");
-    EXPECT_EQ(control(screen::current(), IDC_SECOND).text, "x");
+    EXPECT_EQ(control(screen::current(), IDC_SECOND).text, "v");
     press("ESCAPE");
     thread_.join();
     EXPECT_EQ(result_, IDCANCEL);
@@ -356,6 +379,10 @@ TEST_F(DialogTest, SoftKeysOpenTheirMenuAndAChosenItemArrivesAsACommand)
     ASSERT_TRUE(s.menu);
     EXPECT_EQ(s.menu->items, (std::vector<std::string>{"About...", "Warn"}));
     EXPECT_EQ(s.title, "Probe"); // drawn over the dialog
+    press("UP"); // the highlight wraps both ways
+    EXPECT_EQ(screen::current().menu->highlighted, 1);
+    press("DOWN");
+    EXPECT_EQ(screen::current().menu->highlighted, 0);
     press("DOWN");
     EXPECT_EQ(screen::current().menu->highlighted, 1);
     press("RETURN");
@@ -388,6 +415,174 @@ TEST_F(DialogTest, NestedDialogsReturnToTheOuterOneWithItsStateInPlace)
     }
     EXPECT_EQ(seen.about_results, (std::vector<INT_PTR>{IDM_DONE, IDM_DONE, IDM_DONE}));
     EXPECT_EQ(close(), IDCANCEL);
+}
+
+TEST_F(DialogTest, ComboBoxesNotifyTheirParentAsWindowsDocuments)
+{
+    open();
+    press("TAB"); // to the first list
+    press("DOWN");
+    EXPECT_EQ(commands_from(IDC_FIRST), (std::vector<Command>{{IDC_FIRST, CBN_SETFOCUS},
+                                                              {IDC_FIRST, CBN_SELENDOK},
+                                                              {IDC_FIRST, CBN_SELCHANGE}}));
+    seen.commands.clear();
+    HWND first = GetDlgItem(hwnd_of(*user::toplevel::foreground()), IDC_FIRST);
+    PostMessageW(first, WM_LBUTTONDOWN, 0, 0); // opens the list
+    ks::settle();
+    press("RETURN"); // a dropped list wants every key: Return closes it, not the dialog
+    EXPECT_EQ(commands_from(IDC_FIRST), (std::vector<Command>{{IDC_FIRST, CBN_DROPDOWN},
+                                                              {IDC_FIRST, CBN_SELENDOK},
+                                                              {IDC_FIRST, CBN_CLOSEUP}}));
+    EXPECT_TRUE(commands_from(IDOK).empty());
+    ASSERT_TRUE(user::toplevel::foreground());
+
+    seen.commands.clear();
+    PostMessageW(first, WM_LBUTTONDOWN, 0, 0);
+    ks::settle();
+    PostMessageW(first, user::WM_WINCE_PICK, 0, 0); // a tap on "None"
+    ks::settle();
+    PostMessageW(first, WM_LBUTTONDOWN, 0, 0);
+    ks::settle();
+    press("v"); // typing into the dropped list selects the first item it begins
+    EXPECT_EQ(control(screen::current(), IDC_FIRST).selection, 2);
+    press("TAB"); // leaving with the list open cancels the choice
+    EXPECT_EQ(commands_from(IDC_FIRST), (std::vector<Command>{{IDC_FIRST, CBN_DROPDOWN},
+                                                              {IDC_FIRST, CBN_SELENDOK},
+                                                              {IDC_FIRST, CBN_SELCHANGE},
+                                                              {IDC_FIRST, CBN_CLOSEUP},
+                                                              {IDC_FIRST, CBN_DROPDOWN},
+                                                              {IDC_FIRST, CBN_EDITUPDATE},
+                                                              {IDC_FIRST, CBN_EDITCHANGE},
+                                                              {IDC_FIRST, CBN_SELENDCANCEL},
+                                                              {IDC_FIRST, CBN_CLOSEUP},
+                                                              {IDC_FIRST, CBN_KILLFOCUS}}));
+}
+
+TEST_F(DialogTest, InsertedItemsGoWhereAskedAndTheSelectionStaysOnItsItem)
+{
+    open(); // the control classes are registered
+    HWND sorted = CreateWindowExW(0, L"COMBOBOX", L"", WS_POPUP | CBS_DROPDOWN | CBS_SORT, 0, 0, 10, 10, nullptr,
+                                  nullptr, nullptr, nullptr);
+    ASSERT_NE(sorted, nullptr);
+    for (const wchar_t* item : {L"c", L"b"})
+        SendMessageW(sorted, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(item));
+    SendMessageW(sorted, CB_SETCURSEL, 0, 0); // "b"
+    EXPECT_EQ(SendMessageW(sorted, CB_INSERTSTRING, 0, reinterpret_cast<LPARAM>(L"a")), 0);
+    EXPECT_EQ(SendMessageW(sorted, CB_GETCURSEL, 0, 0), 1);
+    EXPECT_EQ(SendMessageW(sorted, CB_INSERTSTRING, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(L"0")), 3);
+    wchar_t text[8] = {};
+    SendMessageW(sorted, CB_GETLBTEXT, 1, reinterpret_cast<LPARAM>(text));
+    EXPECT_EQ(std::wstring(text), L"b");
+    SendMessageW(sorted, CB_GETLBTEXT, 3, reinterpret_cast<LPARAM>(text));
+    EXPECT_EQ(std::wstring(text), L"0"); // at the end, never sorted in
+    EXPECT_EQ(SendMessageW(sorted, CB_DELETESTRING, 0, 0), 3); // the items left
+    EXPECT_EQ(SendMessageW(sorted, CB_GETCURSEL, 0, 0), 0); // still on "b"
+    DestroyWindow(sorted);
+}
+
+TEST_F(DialogTest, ReturnIsSentAsIdOkBeforeItsKeyUpAndSetFocusNullIgnoresKeys)
+{
+    on_warn = [](HWND) {
+        SetLastError(0);
+        EXPECT_NE(SetFocus(nullptr), nullptr); // the check box had it
+        EXPECT_EQ(GetLastError(), 0u);
+        EXPECT_EQ(GetFocus(), nullptr);
+    };
+    open();
+    press("F2");
+    press("DOWN");
+    press("RETURN"); // Warn
+    EXPECT_EQ(focused(screen::current()), 0);
+    press("SPACE"); // goes nowhere
+    EXPECT_EQ(control(screen::current(), IDC_CHECK).checked, false);
+    press("TAB"); // nor does Tab
+    EXPECT_EQ(focused(screen::current()), 0);
+
+    PostMessageW(GetDlgItem(hwnd_of(*user::toplevel::foreground()), IDC_CHECK), WM_LBUTTONDOWN, 0, 0);
+    ks::settle(); // a tap gives the check box the focus again
+    press("RETURN");
+    thread_.join();
+    EXPECT_EQ(result_, IDOK);
+    EXPECT_TRUE(seen.keyup_waiting_at_ok);
+    EXPECT_EQ(seen.ok_lparam, 0); // the dialog has no OK button
+}
+
+TEST_F(DialogTest, EndDialogInInitDialogEndsItBeforeItIsShown)
+{
+    end_in_init = true;
+    open();
+    thread_.join();
+    EXPECT_EQ(result_, 7);
+    EXPECT_TRUE(device_.events("dialog.open").empty());
+    EXPECT_EQ(device_.events("dialog.end").size(), 1u);
+    // It never took the focus: no control heard of it.
+    EXPECT_TRUE(commands_from(IDC_FIRST).empty());
+}
+
+TEST_F(DialogTest, AMessageBoxBeforeTheFirstDialogLeavesDialogsWorking)
+{
+    thread_ = ks::spawn_device_thread([this] {
+        MessageBoxW(nullptr, L"First", L"Box", MB_OK);
+        result_ = DialogBoxParamW(nullptr, MAKEINTRESOURCEW(IDD_PROBE), nullptr, ProbeProc, 42);
+    });
+    ks::settle();
+    press("RETURN"); // the box
+    EXPECT_EQ(std::count(seen.messages.begin(), seen.messages.end(), WM_INITDIALOG), 1);
+    EXPECT_EQ(screen::current().title, "Probe");
+    EXPECT_EQ(close(), IDCANCEL);
+}
+
+INT_PTR CALLBACK OkButtonProc(HWND dialog, UINT msg, WPARAM wparam, LPARAM lparam)
+{
+    if (msg == WM_COMMAND && LOWORD(wparam) == IDOK) {
+        seen.ok_lparam = lparam;
+        seen.init_wparam = GetDlgItem(dialog, IDOK);
+        EndDialog(dialog, IDOK);
+    }
+    return msg == WM_INITDIALOG;
+}
+
+TEST_F(DialogTest, ReturnComesWithTheHandleOfTheOkButton)
+{
+    struct alignas(4) {
+        DLGTEMPLATE dialog;
+        WORD menu, window_class, title;
+        DLGITEMTEMPLATE item; // on a DWORD boundary, at 24
+        WORD item_class[2];   // the BUTTON class by ordinal
+        WORD item_title, extra;
+    } with_ok{{WS_POPUP, 0, 1, 0, 0, 100, 50}, 0, 0, 0, {WS_CHILD | WS_VISIBLE, 0, 0, 0, 40, 14, IDOK}, {0xFFFF, 0x0080},
+              0, 0};
+    thread_ = ks::spawn_device_thread(
+        [&] { result_ = DialogBoxIndirectParamW(nullptr, &with_ok.dialog, nullptr, OkButtonProc, 0); });
+    ks::settle();
+    press("RETURN");
+    thread_.join();
+    EXPECT_EQ(result_, IDOK);
+    ASSERT_NE(seen.init_wparam, nullptr);
+    EXPECT_EQ(seen.ok_lparam, reinterpret_cast<LPARAM>(seen.init_wparam));
+}
+
+INT_PTR CALLBACK FontlessProc(HWND dialog, UINT msg, WPARAM, LPARAM)
+{
+    if (msg != WM_INITDIALOG)
+        return FALSE;
+    seen.font_at_init = SendMessageW(dialog, WM_GETFONT, 0, 0);
+    EndDialog(dialog, IDOK);
+    return TRUE;
+}
+
+TEST_F(DialogTest, ADialogWithoutDsSetFontAnswersWmGetFontWithNull)
+{
+    struct {
+        DLGTEMPLATE dialog;
+        WORD menu, window_class, title;
+    } fontless{{WS_POPUP | WS_CAPTION, 0, 0, 0, 0, 100, 50}, 0, 0, 0};
+    std::thread t = ks::spawn_device_thread([&] {
+        result_ = DialogBoxIndirectParamW(nullptr, &fontless.dialog, nullptr, FontlessProc, 0);
+    });
+    t.join();
+    EXPECT_EQ(result_, IDOK);
+    EXPECT_EQ(seen.font_at_init, 0); // the system font
 }
 
 class FontTest : public ::testing::TestWithParam<std::tuple<int, LONG, SIZE>> {};

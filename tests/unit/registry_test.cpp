@@ -281,8 +281,10 @@ TEST(RegistryKeys, BadHandlesAndArgumentsFailWithoutCrashing)
     TempDevice dev;
     HKEY key = nullptr;
     DWORD size = 4;
-    EXPECT_EQ(RegOpenKeyExW(HKEY_CLASSES_ROOT, L"x", 0, 0, &key), ERROR_INVALID_HANDLE);
-    EXPECT_EQ(RegCreateKeyExW(HKEY_USERS, L"x", 0, nullptr, 0, 0, nullptr, &key, nullptr), ERROR_INVALID_HANDLE);
+    // The desktop's HKEY_CURRENT_CONFIG is no root of Windows CE.
+    const HKEY current_config = reinterpret_cast<HKEY>(static_cast<ULONG_PTR>(static_cast<LONG>(0x80000005)));
+    EXPECT_EQ(RegOpenKeyExW(current_config, L"x", 0, 0, &key), ERROR_INVALID_HANDLE);
+    EXPECT_EQ(RegCreateKeyExW(current_config, L"x", 0, nullptr, 0, 0, nullptr, &key, nullptr), ERROR_INVALID_HANDLE);
     EXPECT_EQ(RegQueryValueExW(reinterpret_cast<HKEY>(0x1234), L"x", nullptr, nullptr, nullptr, &size),
               ERROR_INVALID_HANDLE);
     EXPECT_EQ(RegQueryValueExW(nullptr, L"x", nullptr, nullptr, nullptr, &size), ERROR_INVALID_HANDLE);
@@ -297,6 +299,27 @@ TEST(RegistryKeys, BadHandlesAndArgumentsFailWithoutCrashing)
     EXPECT_EQ(RegCloseKey(key), ERROR_INVALID_HANDLE);
     EXPECT_EQ(RegCloseKey(HKEY_LOCAL_MACHINE), ERROR_SUCCESS);
     EXPECT_EQ(wince::registry::open_handle_count(), 0u);
+}
+
+// Windows CE has four roots: HKEY_CLASSES_ROOT and HKEY_USERS beside the two
+// the programs use, each its own tree that cannot be deleted.
+TEST(RegistryKeys, ClassesRootAndUsersAreRootsOfTheirOwn)
+{
+    TempDevice dev;
+    for (HKEY root : {HKEY_CLASSES_ROOT, HKEY_USERS}) {
+        HKEY key = create(root, L"Software");
+        ASSERT_NE(key, nullptr);
+        set_dword(key, L"Value", 1);
+        EXPECT_EQ(RegCloseKey(key), ERROR_SUCCESS);
+        EXPECT_EQ(RegDeleteKeyW(root, L""), ERROR_ACCESS_DENIED);
+        EXPECT_EQ(RegCloseKey(root), ERROR_SUCCESS);
+    }
+    const auto sets = dev.events("reg.set");
+    ASSERT_EQ(sets.size(), 2u);
+    EXPECT_EQ(sets[0]["key"], "HKCR\\Software");
+    EXPECT_EQ(sets[1]["key"], "HKU\\Software");
+    HKEY lm = nullptr;
+    EXPECT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"Software", 0, 0, &lm), ERROR_FILE_NOT_FOUND);
 }
 
 TEST(RegistryLog, WritesAreLoggedWithPathTypeAndReadableData)

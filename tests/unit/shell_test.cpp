@@ -139,12 +139,17 @@ TEST_F(Shell, ShellExecuteExStartsAProgramWithItsParametersAndHandsBackItsProces
 {
     // Quotes group a parameter and go.
     EXPECT_EQ(ExitCodeAfterEnd(Start(L"exit \"7\" 300")), 7u);
+    // A quoted parameter keeps its blanks, and comes back quoted in the
+    // program's command line: the mutex of that very name.
+    HANDLE mutex = CreateMutexW(nullptr, FALSE, L"\"two  blanks\"");
+    EXPECT_EQ(ExitCodeAfterEnd(Start(L"probe-mutex \"two  blanks\"")), 183u);
+    EXPECT_TRUE(CloseHandle(mutex));
     // A program that has already ended when the call returns is still a
     // process the starter can wait for, with its exit code.
     EXPECT_EQ(ExitCodeAfterEnd(Start(L"exit 3")), 3u);
 
     const auto logged = device_.events("shell.execute");
-    ASSERT_EQ(logged.size(), 2u);
+    ASSERT_EQ(logged.size(), 3u);
     EXPECT_EQ(logged[0]["file"], TINY_PROGRAM);
     EXPECT_EQ(logged[0]["ok"], true);
 }
@@ -179,6 +184,26 @@ TEST_F(Shell, ShellExecuteExFailsAsTheShellDoes)
         EXPECT_EQ(e["ok"], false);
     EXPECT_EQ(logged[0]["file"], "\\Program Files\\CallTicker\\Missing.exe");
     EXPECT_TRUE(wince::process::list().size() == 1); // only this test's own process
+}
+
+// A caller that reads only hInstApp must see every failure there, 32 or less.
+TEST(ShellFailures, EveryFailedStartSetsHInstAppAndTheLastError)
+{
+    TempDevice device(nlohmann::json{{"faults", {{"*", {{"ShellExecuteEx", 1}}}}}});
+    wince::process::attach("");
+    SHELLEXECUTEINFO info;
+    std::memset(&info, 0, sizeof info);
+    info.cbSize = sizeof info;
+    info.lpFile = kTiny.c_str();
+    info.hInstApp = reinterpret_cast<HINSTANCE>(uintptr_t{99});
+    EXPECT_FALSE(ShellExecuteEx(&info)); // the device refuses this one start
+    EXPECT_EQ(reinterpret_cast<uintptr_t>(info.hInstApp), static_cast<uintptr_t>(SE_ERR_OOM));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NOT_ENOUGH_MEMORY));
+    info.lpFile = nullptr;
+    info.hInstApp = reinterpret_cast<HINSTANCE>(uintptr_t{99});
+    EXPECT_FALSE(ShellExecuteEx(&info));
+    EXPECT_EQ(reinterpret_cast<uintptr_t>(info.hInstApp), static_cast<uintptr_t>(SE_ERR_FNF));
+    wince::process::detach(0);
 }
 
 } // namespace

@@ -550,6 +550,31 @@ TEST_F(UserTest, MessageBoxRunsAModalLoopUntilReturnOrEscapeReachesIt)
     EXPECT_EQ(device_.events("messagebox")[0]["caption"], "CallTicker");
 }
 
+TEST_F(UserTest, MessageBoxesDisableTheirOwnerAndReturnChoosesTheNamedDefaultButton)
+{
+    WindowThread owner(WS_VISIBLE, L"Owner");
+    std::vector<int> results;
+    std::atomic<bool> owner_enabled_during{true};
+    std::thread asker = ks::spawn_device_thread([&] {
+        for (UINT type : {UINT(MB_YESNO | MB_DEFBUTTON2), UINT(MB_YESNOCANCEL | MB_DEFBUTTON3), UINT(MB_OK)})
+            results.push_back(MessageBoxW(owner.hwnd(), L"Sure?", L"Question", type));
+    });
+    for (const char* key : {"RETURN", "RETURN", "ESCAPE"}) {
+        ks::settle();
+        auto box = user::toplevel::foreground();
+        ASSERT_TRUE(box);
+        // Found by the dialog class's atom, and by its name in any case.
+        EXPECT_EQ(FindWindowW(MAKEINTATOM(32770), L"Question"), reinterpret_cast<HWND>(static_cast<uintptr_t>(box->hwnd)));
+        EXPECT_EQ(FindWindowW(L"recordingWINDOW", nullptr), owner.hwnd());
+        owner_enabled_during = owner_enabled_during && IsWindowEnabled(owner.hwnd());
+        user::deliver_key(reinterpret_cast<HWND>(static_cast<uintptr_t>(box->hwnd)), *user::parse_key(key));
+    }
+    asker.join();
+    EXPECT_EQ(results, (std::vector<int>{IDNO, IDCANCEL, IDOK}));
+    EXPECT_FALSE(owner_enabled_during);
+    EXPECT_TRUE(IsWindowEnabled(owner.hwnd()));
+}
+
 TEST_F(UserTest, KeysGoToTheForegroundWindowOrElseTheNewestHiddenOne)
 {
     using user::toplevel::Entry;
