@@ -62,12 +62,18 @@ std::string nearest(const std::string& word, const CLI::App& parent)
     return best;
 }
 
-// For a word where a command was due: "unknown command 'stauts': did you
-// mean 'status'? (see phone --help)"; empty when the words name commands.
-std::string unknown_command(CLI::App& app, int argc, char** argv)
-{
-    CLI::App* parent = &app;
+// How far the command words reach: the deepest command they name, its
+// path ("phone call"), and the first word that names none of its
+// subcommands (empty when every word was a command or an argument).
+struct CommandWords {
+    CLI::App* command;
     std::string path = "phone";
+    std::string unknown;
+};
+
+CommandWords walk_commands(CLI::App& app, int argc, char** argv)
+{
+    CommandWords reached{&app, "phone", ""};
     for (int i = 1; i < argc; ++i) {
         const std::string word = argv[i];
         if (word == "--device") {
@@ -76,54 +82,45 @@ std::string unknown_command(CLI::App& app, int argc, char** argv)
         }
         if (word.empty() || word[0] == '-')
             continue;
-        if (parent->get_subcommands({}).empty())
-            return {};
-        CLI::App* command = nullptr;
-        for (CLI::App* sub : parent->get_subcommands({}))
+        if (reached.command->get_subcommands({}).empty())
+            break;
+        CLI::App* named = nullptr;
+        for (CLI::App* sub : reached.command->get_subcommands({}))
             if (sub->check_name(word))
-                command = sub;
-        if (!command) {
-            const std::string guess = nearest(word, *parent);
-            return "unknown " + (parent == &app ? std::string("command") : parent->get_name() + " command") + " '" +
-                   word + "'" + (guess.empty() ? "" : ": did you mean '" + guess + "'?") + " (see " + path +
-                   " --help)";
+                named = sub;
+        if (!named) {
+            reached.unknown = word;
+            break;
         }
-        if (command->get_subcommands({}).empty())
-            return {};
-        parent = command;
-        path += " " + word;
+        reached.command = named;
+        reached.path += " " + word;
     }
-    return {};
+    return reached;
+}
+
+// For a word where a command was due: "unknown command 'stauts': did you
+// mean 'status'? (see phone --help)"; empty when the words name commands.
+std::string unknown_command(CLI::App& app, const CommandWords& reached)
+{
+    if (reached.unknown.empty())
+        return {};
+    const std::string guess = nearest(reached.unknown, *reached.command);
+    return "unknown " + (reached.command == &app ? std::string("command") : reached.command->get_name() + " command") +
+           " '" + reached.unknown + "'" + (guess.empty() ? "" : ": did you mean '" + guess + "'?") + " (see " +
+           reached.path + " --help)";
 }
 
 // For a command that takes a subcommand and was given none: "call needs
 // one of: incoming, dial, ... (see phone call --help)"; empty otherwise.
-std::string missing_subcommand(CLI::App& app, int argc, char** argv)
+std::string missing_subcommand(CLI::App& app, const CommandWords& reached)
 {
-    CLI::App* command = &app;
-    std::string path = "phone";
-    for (int i = 1; i < argc; ++i) {
-        const std::string word = argv[i];
-        if (word == "--device") {
-            ++i;
-            continue;
-        }
-        if (word.empty() || word[0] == '-')
-            continue;
-        CLI::App* given = nullptr;
-        for (CLI::App* sub : command->get_subcommands({}))
-            if (sub->check_name(word))
-                given = sub;
-        if (!given || given->get_subcommands({}).empty())
-            return {};
-        command = given;
-        path += " " + word;
-    }
+    if (!reached.unknown.empty() || reached.command->get_subcommands({}).empty())
+        return {};
     std::string names;
-    for (const CLI::App* sub : command->get_subcommands({}))
+    for (const CLI::App* sub : reached.command->get_subcommands({}))
         names += (names.empty() ? "" : ", ") + sub->get_name();
-    return (command == &app ? std::string("give a command: ") : command->get_name() + " needs one of: ") + names +
-           " (see " + path + " --help)";
+    return (reached.command == &app ? std::string("give a command: ") : reached.command->get_name() + " needs one of: ") +
+           names + " (see " + reached.path + " --help)";
 }
 
 } // namespace
@@ -181,9 +178,10 @@ int main(int argc, char** argv)
     } catch (const CLI::ParseError& error) {
         if (error.get_exit_code() == 0)
             return app.exit(error);
-        std::string problem = unknown_command(app, argc, argv);
+        const CommandWords reached = walk_commands(app, argc, argv);
+        std::string problem = unknown_command(app, reached);
         if (problem.empty() && dynamic_cast<const CLI::RequiredError*>(&error))
-            problem = missing_subcommand(app, argc, argv);
+            problem = missing_subcommand(app, reached);
         std::fprintf(stderr, "phone: %s\n", problem.empty() ? error.what() : problem.c_str());
         return 2;
     } catch (const phone::Failure& failure) {
