@@ -7,6 +7,8 @@
 #include <cstdio>
 #include <vector>
 
+#include <windows.h>
+
 namespace phone {
 namespace {
 
@@ -202,14 +204,14 @@ std::vector<std::string> wrap(const std::string& text, size_t width)
 
 std::string icon_mark(uint32_t type)
 {
-    switch (type & 0xF0) {
-    case 0x10:
+    switch (type & MB_ICONMASK) {
+    case MB_ICONHAND:
         return "(X) ";
-    case 0x20:
+    case MB_ICONQUESTION:
         return "(?) ";
-    case 0x30:
+    case MB_ICONEXCLAMATION:
         return "(!) ";
-    case 0x40:
+    case MB_ICONINFORMATION:
         return "(i) ";
     default:
         return "";

@@ -14,6 +14,8 @@
 #include <cairo.h>
 #include <pango/pangocairo.h>
 
+#include <windows.h>
+
 #include "colour.h"
 #include "parsing.h"
 #include "picture_bytes.h"
@@ -327,7 +329,7 @@ private:
         // wrap to a line more, which then takes from the padding.
         const int padding = px(12);
         screen::Rect body{r.x + padding, r.y + px(1), r.width - 2 * padding, r.height - px(2)};
-        if ((box.type & 0xF0) != 0) {
+        if ((box.type & MB_ICONMASK) != 0) {
             stop_icon(box.type, {body.x + px(4), r.y + padding + px(4), px(24), px(24)});
             body.x += px(32) + padding;
             body.width -= px(32) + padding;
@@ -338,12 +340,13 @@ private:
     // The message box's icon: a red stop sign, or a blue circle with its mark.
     void stop_icon(uint32_t type, const screen::Rect& r)
     {
-        const bool stop = (type & 0xF0) == 0x10;
+        const uint32_t icon = type & MB_ICONMASK;
+        const bool stop = icon == MB_ICONHAND;
         set_colour(cr_, stop ? Colour{0.80, 0.10, 0.10} : kHighlight);
         cairo_new_path(cr_);
         cairo_arc(cr_, r.x + r.width / 2.0, r.y + r.height / 2.0, r.width / 2.0, 0, 2 * M_PI);
         cairo_fill(cr_);
-        const char* mark = stop ? "\u2715" : (type & 0xF0) == 0x20 ? "?" : (type & 0xF0) == 0x30 ? "!" : "i";
+        const char* mark = stop ? "\u2715" : icon == MB_ICONQUESTION ? "?" : icon == MB_ICONEXCLAMATION ? "!" : "i";
         text(cr_, mark, r, {px(16), true}, kWhite, Align::Centre);
     }
 

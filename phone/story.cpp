@@ -140,7 +140,7 @@ std::string message_box_type(uint64_t type)
                                           "Yes, No", "Retry, Cancel"};
     const uint64_t set = type & MB_TYPEMASK;
     std::string text = set < std::size(buttons) ? buttons[set] : "buttons " + std::to_string(set);
-    switch (type & 0xF0) {
+    switch (type & MB_ICONMASK) {
     case MB_ICONHAND: return text + ", stop sign";
     case MB_ICONQUESTION: return text + ", question mark";
     case MB_ICONEXCLAMATION: return text + ", exclamation mark";

@@ -23,17 +23,29 @@ namespace wince::user {
 namespace {
 
 // Runs `change` on the control's data under the kernel lock; the screen
-// shows the result when the thread next waits.
+// shows the result when the thread next waits.  A window that has gone
+// gets a blank of its own, so nothing done to it reaches any other call.
 template <class F>
 auto with_control(HWND hwnd, F change)
 {
     auto held = sync::lock();
     Window* w = find_window(hwnd);
-    static ControlData none;
-    ControlData& data = w ? w->control : none;
+    ControlData gone;
     if (w)
         mark_views_dirty();
-    return change(data, w);
+    return change(w ? w->control : gone, w);
+}
+
+// Reads the control's data under the kernel lock.  The screen is left as it
+// is, so that a program polling a control does not have its screen entry
+// rewritten each time.
+template <class F>
+auto read_control(HWND hwnd, F read)
+{
+    auto held = sync::lock();
+    const Window* w = find_window(hwnd);
+    const ControlData gone;
+    return read(w ? w->control : gone);
 }
 
 bool common_message(HWND hwnd, UINT msg, WPARAM wparam, LRESULT& result)
@@ -88,7 +100,7 @@ LRESULT CALLBACK ButtonProc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam)
         return result;
     switch (msg) {
     case BM_GETCHECK:
-        return with_control(hwnd, [](ControlData& c, Window*) { return c.check; });
+        return read_control(hwnd, [](const ControlData& c) { return c.check; });
     case BM_SETCHECK:
         with_control(hwnd, [&](ControlData& c, Window*) {
             c.check = static_cast<int>(wparam) == BST_CHECKED || static_cast<int>(wparam) == BST_INDETERMINATE
@@ -197,7 +209,7 @@ LRESULT delete_string(HWND hwnd, WPARAM wparam)
 
 LRESULT item_text(HWND hwnd, WPARAM wparam, LPARAM lparam, bool length_only)
 {
-    return with_control(hwnd, [&](ControlData& c, Window*) -> LRESULT {
+    return read_control(hwnd, [&](const ControlData& c) -> LRESULT {
         const int index = static_cast<int>(wparam);
         if (index < 0 || index >= static_cast<int>(c.items.size()))
             return CB_ERR;
@@ -215,7 +227,7 @@ LRESULT item_text(HWND hwnd, WPARAM wparam, LPARAM lparam, bool length_only)
 
 bool is_dropped(HWND hwnd)
 {
-    return with_control(hwnd, [](ControlData& c, Window*) { return c.dropped; });
+    return read_control(hwnd, [](const ControlData& c) { return c.dropped; });
 }
 
 void set_dropped(HWND hwnd, bool dropped)
@@ -365,9 +377,9 @@ LRESULT CALLBACK ComboBoxProc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam)
     case CB_DELETESTRING:
         return delete_string(hwnd, wparam);
     case CB_GETCOUNT:
-        return with_control(hwnd, [](ControlData& c, Window*) { return static_cast<LRESULT>(c.items.size()); });
+        return read_control(hwnd, [](const ControlData& c) { return static_cast<LRESULT>(c.items.size()); });
     case CB_GETCURSEL:
-        return with_control(hwnd, [](ControlData& c, Window*) { return c.selection < 0 ? CB_ERR : c.selection; });
+        return read_control(hwnd, [](const ControlData& c) { return c.selection < 0 ? CB_ERR : c.selection; });
     case CB_SETCURSEL:
         return with_control(hwnd, [&](ControlData& c, Window* w) -> LRESULT {
             return w && select_item(c, *w, static_cast<int>(wparam)) ? static_cast<LRESULT>(wparam) : CB_ERR;

@@ -125,7 +125,7 @@ nlohmann::json box_view(const std::wstring& text, const std::wstring& caption, U
     const LOGFONTW font = fonts::system_font();
     const int margin = display::scaled(8);
     const int padding = display::scaled(12);
-    const int icon = (type & 0xF0) ? display::scaled(32) + padding : 0;
+    const int icon = (type & MB_ICONMASK) ? display::scaled(32) + padding : 0;
     const int width = layout.width - 2 * margin;
     const int line_width = std::max(1, width - 2 * padding - icon);
     const int lines = std::max(1, (fonts::text_width(text, font) + line_width - 1) / line_width);

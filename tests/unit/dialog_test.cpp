@@ -19,6 +19,7 @@
 #include "user/fonts.h"
 #include "user/keys.h"
 #include "user/screen_model.h"
+#include "user/state.h"
 #include "user/toplevel.h"
 
 using testing_support::TempDevice;
@@ -478,6 +479,38 @@ TEST_F(DialogTest, InsertedItemsGoWhereAskedAndTheSelectionStaysOnItsItem)
     EXPECT_EQ(SendMessageW(sorted, CB_DELETESTRING, 0, 0), 3); // the items left
     EXPECT_EQ(SendMessageW(sorted, CB_GETCURSEL, 0, 0), 0); // still on "b"
     DestroyWindow(sorted);
+}
+
+// A program that only asks a control what it holds changes nothing on the
+// screen, so its screen entry is not written again.
+TEST_F(DialogTest, ReadingAControlLeavesTheScreenAsItIs)
+{
+    open();
+    HWND combo = CreateWindowExW(0, L"COMBOBOX", L"", WS_POPUP | CBS_DROPDOWN, 0, 0, 10, 10, nullptr, nullptr,
+                                 nullptr, nullptr);
+    HWND check = CreateWindowExW(0, L"BUTTON", L"", WS_POPUP | BS_AUTOCHECKBOX, 0, 0, 10, 10, nullptr, nullptr,
+                                 nullptr, nullptr);
+    ASSERT_NE(combo, nullptr);
+    ASSERT_NE(check, nullptr);
+    SendMessageW(combo, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(L"a"));
+    const auto dirty = [] {
+        auto held = ks::lock();
+        return user::state().views_dirty;
+    };
+    {
+        auto held = ks::lock();
+        user::state().views_dirty = false;
+    }
+    wchar_t text[8] = {};
+    SendMessageW(combo, CB_GETCURSEL, 0, 0);
+    SendMessageW(combo, CB_GETCOUNT, 0, 0);
+    SendMessageW(combo, CB_GETLBTEXT, 0, reinterpret_cast<LPARAM>(text));
+    SendMessageW(check, BM_GETCHECK, 0, 0);
+    EXPECT_FALSE(dirty());
+    SendMessageW(combo, CB_SETCURSEL, 0, 0);
+    EXPECT_TRUE(dirty());
+    DestroyWindow(check);
+    DestroyWindow(combo);
 }
 
 TEST_F(DialogTest, ReturnIsSentAsIdOkBeforeItsKeyUpAndSetFocusNullIgnoresKeys)
