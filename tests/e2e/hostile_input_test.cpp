@@ -73,14 +73,16 @@ protected:
     }
 
     // A whole call of `seconds`, returning once the monitor has played its
-    // end chime.
+    // end chime.  The call's messages reach the monitor behind whatever
+    // datagrams wait on its socket, which on a loaded host (or under a
+    // sanitizer) can take longer than an ordinary wait allows.
     void Call(const std::string& seconds)
     {
         phone_->ok({"call", "talk", seconds});
         const double ended = phone_->events("call").back()["t"];
         ASSERT_FALSE(phone_->wait_for("waveout.close", [this, ended](const json& e) {
                                return e["pid"] == monitor_ && e["t"].get<double>() > ended;
-                           }).is_null());
+                           }, 90).is_null());
     }
 
     fs::path dir_;
