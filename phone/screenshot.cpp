@@ -70,11 +70,14 @@ struct Font {
     bool bold;
 };
 
-// Text vertically centred in `box`, clipped to it.
-void text(cairo_t* cr, const std::string& words, const screen::Rect& box, Font font, Colour colour,
-          Align align = Align::Left)
+using Layout = std::unique_ptr<PangoLayout, decltype(&g_object_unref)>;
+
+// A layout of `words` in the screen's face at `font`'s height and weight:
+// the one place that sets the face up, so that text is measured as it is
+// drawn.
+Layout layout_of(cairo_t* cr, const std::string& words, Font font)
 {
-    std::unique_ptr<PangoLayout, decltype(&g_object_unref)> layout(pango_cairo_create_layout(cr), g_object_unref);
+    Layout layout(pango_cairo_create_layout(cr), g_object_unref);
     std::unique_ptr<PangoFontDescription, decltype(&pango_font_description_free)> description(
         pango_font_description_new(), pango_font_description_free);
     pango_font_description_set_family(description.get(), "DejaVu Sans");
@@ -82,6 +85,14 @@ void text(cairo_t* cr, const std::string& words, const screen::Rect& box, Font f
     pango_font_description_set_weight(description.get(), font.bold ? PANGO_WEIGHT_BOLD : PANGO_WEIGHT_NORMAL);
     pango_layout_set_font_description(layout.get(), description.get());
     pango_layout_set_text(layout.get(), words.c_str(), -1);
+    return layout;
+}
+
+// Text vertically centred in `box`, clipped to it.
+void text(cairo_t* cr, const std::string& words, const screen::Rect& box, Font font, Colour colour,
+          Align align = Align::Left)
+{
+    const Layout layout = layout_of(cr, words, font);
     int width = 0, height = 0;
     pango_layout_get_pixel_size(layout.get(), &width, &height);
     const double x = align == Align::Left     ? box.x
@@ -191,15 +202,8 @@ private:
 
     int text_width(const screen::Control& c) const
     {
-        std::unique_ptr<PangoLayout, decltype(&g_object_unref)> layout(pango_cairo_create_layout(cr_),
-                                                                       g_object_unref);
-        std::unique_ptr<PangoFontDescription, decltype(&pango_font_description_free)> description(
-            pango_font_description_from_string("DejaVu Sans"), pango_font_description_free);
-        pango_font_description_set_absolute_size(description.get(), font_of(c).height * 0.8 * PANGO_SCALE);
-        pango_layout_set_font_description(layout.get(), description.get());
-        pango_layout_set_text(layout.get(), c.text.c_str(), -1);
         int width = 0, height = 0;
-        pango_layout_get_pixel_size(layout.get(), &width, &height);
+        pango_layout_get_pixel_size(layout_of(cr_, c.text, font_of(c)).get(), &width, &height);
         return width;
     }
 
@@ -353,15 +357,9 @@ private:
     // Text wrapped to the width of `r`, centred in its height.
     void wrapped(const std::string& words, const screen::Rect& r)
     {
-        std::unique_ptr<PangoLayout, decltype(&g_object_unref)> layout(pango_cairo_create_layout(cr_),
-                                                                       g_object_unref);
-        std::unique_ptr<PangoFontDescription, decltype(&pango_font_description_free)> description(
-            pango_font_description_from_string("DejaVu Sans"), pango_font_description_free);
-        pango_font_description_set_absolute_size(description.get(), ui_font().height * 0.8 * PANGO_SCALE);
-        pango_layout_set_font_description(layout.get(), description.get());
+        const Layout layout = layout_of(cr_, words, ui_font());
         pango_layout_set_width(layout.get(), r.width * PANGO_SCALE);
         pango_layout_set_wrap(layout.get(), PANGO_WRAP_WORD_CHAR);
-        pango_layout_set_text(layout.get(), words.c_str(), -1);
         int width = 0, height = 0;
         pango_layout_get_pixel_size(layout.get(), &width, &height);
         cairo_save(cr_);
