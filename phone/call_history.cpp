@@ -358,18 +358,20 @@ MonitorStep monitor_step(const json& event)
     }
 }
 
-const char* signal_role_name(SignalRole role)
+const char* signal_role_word(SignalRole role)
 {
     switch (role) {
     case SignalRole::Start:
-        return "start signal";
+        return "start";
     case SignalRole::Periodic:
-        return "periodic signal";
+        return "periodic";
     case SignalRole::End:
-        return "end signal";
+        return "end";
     }
     return "?";
 }
+
+std::string signal_role_name(SignalRole role) { return std::string(signal_role_word(role)) + " signal"; }
 
 std::optional<SignalRole> signal_role(const json& event)
 {

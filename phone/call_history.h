@@ -37,8 +37,10 @@ bool from_monitor(const nlohmann::json& event);
 // end signal WM_CALL_ENDED or the end of a call at quit.
 enum class SignalRole { Start, Periodic, End };
 
+// "start", "periodic", "end"
+const char* signal_role_word(SignalRole role);
 // "start signal", "periodic signal", "end signal"
-const char* signal_role_name(SignalRole role);
+std::string signal_role_name(SignalRole role);
 
 // The role of a sound written (waveout.write) or a vibration begun (led 1
 // on) by the monitor; none for any other event or a step that gives none.

@@ -58,18 +58,7 @@ constexpr int kMinHeight = 24;
 constexpr int kScreenWidth = 44; // the phone's screen as screen_text frames it
 constexpr size_t kTailKept = 200;
 
-// A descriptor closed when it goes out of scope.
-class Descriptor {
-public:
-    explicit Descriptor(int fd) : fd_(fd) {}
-    ~Descriptor() { if (fd_ >= 0) ::close(fd_); }
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-    int get() const { return fd_; }
-
-private:
-    int fd_;
-};
+using wince::device::Descriptor;
 
 // The log read as it grows: every event kept for the call history, the
 // last lines told in words for the tail.

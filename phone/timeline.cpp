@@ -152,19 +152,6 @@ std::string heading(const CallRecord& call)
     return words;
 }
 
-const char* role_word(SignalRole role)
-{
-    switch (role) {
-    case SignalRole::Start:
-        return "start";
-    case SignalRole::Periodic:
-        return "periodic";
-    case SignalRole::End:
-        return "end";
-    }
-    return "?";
-}
-
 // The interval mark a periodic signal announces, in its call's time.
 std::optional<double> announced_mark(const CallRecord& call, const Signal& signal)
 {
@@ -324,7 +311,7 @@ private:
             // Labels of signals close together are staggered.
             level = x - last_label < 90 ? 1 - level : 0;
             last_label = x;
-            text(cr_, x, bar - 38 - 14 * level, std::string(role_word(signal.role)) + " " + call_time(signal.at),
+            text(cr_, x, bar - 38 - 14 * level, std::string(signal_role_word(signal.role)) + " " + call_time(signal.at),
                  "DejaVu Sans 8", colour, Align::Centre);
             nlohmann::json mark = {{"role", signal_role_name(signal.role)},
                                    {"kind", signal_kind_name(signal.kind)},

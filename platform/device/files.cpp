@@ -32,38 +32,6 @@ constexpr mode_t private_file = 0600;
 constexpr const char* marker_name = ".wince-device";
 constexpr std::string_view marker_text = "This folder is an emulated phone; 'phone init' made it.\n";
 
-class Descriptor {
-public:
-    explicit Descriptor(int fd = -1) : fd_(fd) {}
-    Descriptor(Descriptor&& other) noexcept : fd_(other.release()) {}
-    Descriptor& operator=(Descriptor&& other) noexcept
-    {
-        reset(other.release());
-        return *this;
-    }
-    ~Descriptor() { reset(); }
-    int get() const { return fd_; }
-    int release()
-    {
-        const int fd = fd_;
-        fd_ = -1;
-        return fd;
-    }
-    void reset(int fd = -1)
-    {
-        if (fd_ >= 0) {
-            const int saved = errno;
-            ::close(fd_);
-            errno = saved;
-        }
-        fd_ = fd;
-    }
-    explicit operator bool() const { return fd_ >= 0; }
-
-private:
-    int fd_;
-};
-
 // A listing of the open folder `dir` from its first entry; null with errno
 // set when it cannot be read.
 DIR* list_folder(int dir)
@@ -373,22 +341,19 @@ bool replace_file(const fs::path& file, std::string_view bytes)
     return false;
 }
 
-std::optional<std::string> read_file(const fs::path& file, size_t max_bytes)
+std::optional<std::string> read_bounded(int fd, size_t max_bytes)
 {
-    Descriptor fd(open_private(file, O_RDONLY));
-    if (!fd)
-        return std::nullopt;
     struct stat status {};
-    if (::fstat(fd.get(), &status) != 0)
+    if (::fstat(fd, &status) != 0)
         return std::nullopt;
     if (static_cast<uintmax_t>(status.st_size) > max_bytes) {
         errno = EFBIG;
         return std::nullopt;
     }
     std::string text;
-    char buffer[8192];
+    char buffer[16384];
     for (;;) {
-        const ssize_t n = ::read(fd.get(), buffer, sizeof buffer);
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0)
@@ -402,6 +367,14 @@ std::optional<std::string> read_file(const fs::path& file, size_t max_bytes)
             return std::nullopt;
         }
     }
+}
+
+std::optional<std::string> read_file(const fs::path& file, size_t max_bytes)
+{
+    Descriptor fd(open_private(file, O_RDONLY));
+    if (!fd)
+        return std::nullopt;
+    return read_bounded(fd.get(), max_bytes);
 }
 
 bool remove_tree(const fs::path& path)

@@ -13,13 +13,50 @@
 // user chose it.
 #pragma once
 
+#include <cerrno>
 #include <chrono>
 #include <filesystem>
 #include <optional>
 #include <string>
 #include <string_view>
 
+#include <unistd.h>
+
 namespace wince::device {
+
+// An open file descriptor, closed (errno kept) when its owner goes.
+class Descriptor {
+public:
+    explicit Descriptor(int fd = -1) : fd_(fd) {}
+    Descriptor(Descriptor&& other) noexcept : fd_(other.release()) {}
+    Descriptor& operator=(Descriptor&& other) noexcept
+    {
+        reset(other.release());
+        return *this;
+    }
+    ~Descriptor() { reset(); }
+    int get() const { return fd_; }
+    int release()
+    {
+        const int fd = fd_;
+        fd_ = -1;
+        return fd;
+    }
+    void reset(int fd = -1)
+    {
+        if (fd_ >= 0) {
+            const int saved = errno;
+            ::close(fd_);
+            errno = saved;
+        }
+        fd_ = fd;
+    }
+    explicit operator bool() const { return fd_ >= 0; }
+
+private:
+    int fd_;
+};
+
 
 // errno for an entry that is not what the device keeps there: ELOOP a
 // symbolic link, ENXIO neither a regular file nor a folder (a FIFO, say),
@@ -53,6 +90,11 @@ bool replace_file(const std::filesystem::path& file, std::string_view bytes);
 // The whole content of the regular file `file` when it is at most
 // `max_bytes` long; nullopt with errno set (ENOENT when there is none).
 std::optional<std::string> read_file(const std::filesystem::path& file, size_t max_bytes);
+
+// What is left to read from the open file `fd` when it holds at most
+// `max_bytes`; nullopt with errno set (EFBIG when it is larger, or grows
+// larger while it is read).
+std::optional<std::string> read_bounded(int fd, size_t max_bytes);
 
 // Removes `path` and, when it is a folder, everything in it.  A link is
 // removed itself, never what it points to.  False with errno set; a path

@@ -112,22 +112,7 @@ std::map<std::wstring, std::weak_ptr<Mutex>>& mutex_names()
     return *names;
 }
 
-// An open descriptor, closed with its owner.
-class Descriptor {
-public:
-    explicit Descriptor(int fd = -1) : fd_(fd) {}
-    ~Descriptor()
-    {
-        if (fd_ >= 0)
-            ::close(fd_);
-    }
-    Descriptor(Descriptor&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
-    Descriptor& operator=(Descriptor&&) = delete;
-    int get() const { return fd_; }
-
-private:
-    int fd_;
-};
+using device::Descriptor;
 
 // One handle's share of a device-wide mutex name.
 class NameClaim : public HandleResource {

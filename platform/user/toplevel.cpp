@@ -43,6 +43,8 @@ fs::path windows_dir() { return device::run_dir() / "windows"; }
 // larger is not one.
 constexpr off_t max_entry_bytes = 1 << 20;
 
+using device::Descriptor;
+
 // A field of an entry; its default when missing or of another type.
 template <class T>
 T field(const nlohmann::json& j, const char* key, T fallback)
@@ -53,22 +55,6 @@ T field(const nlohmann::json& j, const char* key, T fallback)
         return fallback;
     }
 }
-
-class Descriptor {
-public:
-    explicit Descriptor(int fd) : fd_(fd) {}
-    ~Descriptor()
-    {
-        if (fd_ >= 0)
-            ::close(fd_);
-    }
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-    int get() const { return fd_; }
-
-private:
-    int fd_;
-};
 
 // One line on stderr per entry and problem, however often the folder is read.
 void warn(const std::string& name, const std::string& what)
@@ -132,30 +118,12 @@ nlohmann::json read_entry(int dir, const std::string& name, std::string& problem
         problem = kind_of(status.st_mode);
         return nullptr;
     }
-    if (status.st_size > max_entry_bytes) {
-        problem = "larger than 1 MiB";
+    const std::optional<std::string> bytes = device::read_bounded(file.get(), max_entry_bytes);
+    if (!bytes) {
+        problem = errno == EFBIG ? "larger than 1 MiB" : std::strerror(errno);
         return nullptr;
     }
-    // Read to its end, as its size may have changed since fstat.
-    std::string bytes;
-    char chunk[16384];
-    for (;;) {
-        const ssize_t n = ::read(file.get(), chunk, sizeof chunk);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0) {
-            problem = std::strerror(errno);
-            return nullptr;
-        }
-        if (n == 0)
-            break;
-        if (bytes.size() + static_cast<size_t>(n) > static_cast<size_t>(max_entry_bytes)) {
-            problem = "larger than 1 MiB";
-            return nullptr;
-        }
-        bytes.append(chunk, static_cast<size_t>(n));
-    }
-    nlohmann::json entry = nlohmann::json::parse(bytes, nullptr, false);
+    nlohmann::json entry = nlohmann::json::parse(*bytes, nullptr, false);
     if (!entry.is_object() || !entry.contains("windows") || !entry["windows"].is_array()) {
         problem = "not a window entry (damaged or cut short)";
         return nullptr;
