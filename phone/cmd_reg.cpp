@@ -20,11 +20,13 @@
 #include <windows.h>
 
 #include "common.h"
+#include "reg_data.h"
 #include "reg_keys.h"
 #include "settings_view.h"
 #include "regedit4.h"
 #include "device/device.h"
 #include "device/eventlog.h"
+#include "device/files.h"
 #include "registry/hive.h"
 #include "registry/value_data.h"
 
@@ -105,106 +107,6 @@ bool confirm(const std::string& question)
     std::printf("\n");
     const std::string a = upper(answer);
     return a == "Y" || a == "YES";
-}
-
-// ---- data -----------------------------------------------------------------
-
-std::string hex_upper(const Bytes& data)
-{
-    std::string text;
-    char two[3];
-    for (unsigned char b : data) {
-        std::snprintf(two, sizeof two, "%02X", b);
-        text += two;
-    }
-    return text;
-}
-
-std::string display(const registry::Value& value)
-{
-    const auto& d = value.data;
-    if ((value.type == REG_DWORD || value.type == REG_DWORD_BIG_ENDIAN) && d.size() == 4) {
-        uint32_t n;
-        std::memcpy(&n, d.data(), 4);
-        if (value.type == REG_DWORD_BIG_ENDIAN)
-            n = __builtin_bswap32(n);
-        char text[16];
-        std::snprintf(text, sizeof text, "0x%x", n);
-        return text;
-    }
-    if (value.type == REG_QWORD && d.size() == 8) {
-        unsigned long long n;
-        std::memcpy(&n, d.data(), 8);
-        char text[24];
-        std::snprintf(text, sizeof text, "0x%llx", n);
-        return text;
-    }
-    if (value.type == REG_SZ || value.type == REG_EXPAND_SZ) {
-        const auto strings = registry::strings_of(d);
-        return strings.empty() ? std::string() : device::narrow(strings.front());
-    }
-    if (value.type == REG_MULTI_SZ) {
-        std::string text;
-        for (const auto& s : registry::strings_of(d))
-            text += (text.empty() ? "" : "\\0") + device::narrow(s);
-        return text;
-    }
-    return hex_upper(d);
-}
-
-Bytes binary_data(const std::string& text)
-{
-    auto bytes = parse_hex_bytes(text);
-    if (!bytes)
-        throw Failure("ERROR: Invalid binary data '" + text + "'");
-    return *bytes;
-}
-
-std::vector<std::wstring> split(const std::string& text, const std::string& separator)
-{
-    std::vector<std::wstring> parts;
-    if (text.empty())
-        return parts;
-    size_t start = 0;
-    for (;;) {
-        size_t at = text.find(separator, start);
-        parts.push_back(device::widen(text.substr(start, at == std::string::npos ? std::string::npos : at - start)));
-        if (at == std::string::npos)
-            break;
-        start = at + separator.size();
-    }
-    return parts;
-}
-
-Bytes data_for(uint32_t type, const std::string& text, const std::string& separator)
-{
-    switch (type) {
-    case REG_SZ:
-    case REG_EXPAND_SZ:
-        return registry::string_bytes(device::widen(text));
-    case REG_MULTI_SZ:
-        return registry::multi_string_bytes(split(text, separator));
-    case REG_DWORD:
-    case REG_DWORD_BIG_ENDIAN: {
-        const uint64_t n = text.empty() ? 0 : parse_number(text, "REG_DWORD data");
-        if (n > 0xFFFFFFFFull)
-            throw Failure("ERROR: REG_DWORD data out of range: " + text);
-        uint32_t value = static_cast<uint32_t>(n);
-        if (type == REG_DWORD_BIG_ENDIAN)
-            value = __builtin_bswap32(value);
-        Bytes bytes(4);
-        std::memcpy(bytes.data(), &value, 4);
-        return bytes;
-    }
-    case REG_QWORD: {
-        const uint64_t n = text.empty() ? 0 : parse_number(text, "REG_QWORD data");
-        Bytes bytes(8);
-        std::memcpy(bytes.data(), &n, 8);
-        return bytes;
-    }
-    default:
-        return binary_data(text);
-    }
 }
 
 // ---- query, add, delete ---------------------------------------------------
@@ -474,37 +376,22 @@ constexpr off_t max_reg_file = 4 << 20;
 // device such as /dev/zero) of at most max_reg_file bytes.
 std::string read_reg_file(const std::string& file)
 {
-    const int fd = ::open(file.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-    if (fd < 0)
+    const device::Descriptor fd(::open(file.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    if (!fd)
         throw Failure("ERROR: cannot read " + file + ": " + std::strerror(errno));
-    struct Closer {
-        int fd;
-        ~Closer() { ::close(fd); }
-    } closer{fd};
     struct stat status {};
-    if (::fstat(fd, &status) != 0)
+    if (::fstat(fd.get(), &status) != 0)
         throw Failure("ERROR: cannot read " + file + ": " + std::strerror(errno));
     if (S_ISDIR(status.st_mode))
         throw Failure("ERROR: " + file + " is a folder: give a .reg file");
     if (!S_ISREG(status.st_mode))
         throw Failure("ERROR: " + file + " is not a regular file: give a .reg file");
-    const std::string too_large = "ERROR: " + file + " is larger than 4 MiB: too large for a .reg file";
-    if (status.st_size > max_reg_file)
-        throw Failure(too_large);
-    std::string bytes;
-    char chunk[65536];
-    for (;;) {
-        const ssize_t n = ::read(fd, chunk, sizeof chunk);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0)
-            throw Failure("ERROR: cannot read " + file + ": " + std::strerror(errno));
-        if (n == 0)
-            return bytes;
-        if (bytes.size() + static_cast<size_t>(n) > static_cast<size_t>(max_reg_file))
-            throw Failure(too_large);
-        bytes.append(chunk, static_cast<size_t>(n));
-    }
+    std::optional<std::string> bytes = device::read_bounded(fd.get(), max_reg_file);
+    if (!bytes && errno == EFBIG)
+        throw Failure("ERROR: " + file + " is larger than 4 MiB: too large for a .reg file");
+    if (!bytes)
+        throw Failure("ERROR: cannot read " + file + ": " + std::strerror(errno));
+    return std::move(*bytes);
 }
 
 void reg_import(const std::vector<std::string>& args)
