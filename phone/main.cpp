@@ -6,7 +6,7 @@
 #include <memory>
 #include <set>
 
-#include "common.h"
+#include "commands/commands.h"
 #include "device/device.h"
 
 namespace {

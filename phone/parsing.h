@@ -1,7 +1,7 @@
 // A command's failure, the parsing of numbers, bytes and window messages,
 // and the writing of files for the user, which the commands and the phone
 // library share.  Kept apart from
-// common.h so that the library's sources do not compile CLI11, which costs
+// commands/commands.h so that the library's sources do not compile CLI11, which costs
 // every file that includes it several CPU seconds.
 #pragma once
 

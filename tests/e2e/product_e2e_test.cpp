@@ -20,7 +20,7 @@
 
 #include <gtest/gtest.h>
 
-#include "call_history.h"
+#include "log/call_history.h"
 #include "device/device.h"
 #include "phone_runner.h"
 #include "test_device.h"

@@ -6,7 +6,7 @@
 
 #include <windows.h>
 
-#include "call_history.h"
+#include "log/call_history.h"
 #include "monitor.h"
 
 using nlohmann::json;

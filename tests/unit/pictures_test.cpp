@@ -16,8 +16,8 @@
 #include <nlohmann/json.hpp>
 
 #include "parsing.h"
-#include "screenshot.h"
-#include "timeline.h"
+#include "render/screenshot.h"
+#include "render/timeline.h"
 #include "test_device.h"
 
 namespace {

@@ -2,7 +2,7 @@
 // 40-column grid and how states are marked.
 #include <gtest/gtest.h>
 
-#include "screen_text.h"
+#include "render/screen_text.h"
 
 namespace screen = wince::screen;
 

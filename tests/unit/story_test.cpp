@@ -7,7 +7,7 @@
 #include <mmsystem.h>
 
 #include "monitor.h"
-#include "story.h"
+#include "log/story.h"
 
 using nlohmann::json;
 using phone::device_time;

@@ -7,7 +7,7 @@
 
 #include <cairo.h>
 
-#include "common.h"
+#include "commands/commands.h"
 
 namespace phone {
 

@@ -1,6 +1,6 @@
 // Registry keys for phone reg: names, handles and enumeration over the
 // device's registry API.
-#include "reg_keys.h"
+#include "reg/reg_keys.h"
 
 #include <algorithm>
 #include <cctype>

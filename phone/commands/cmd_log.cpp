@@ -17,11 +17,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "common.h"
+#include "commands/commands.h"
 #include "device/clock.h"
 #include "device/device.h"
 #include "device/files.h"
-#include "story.h"
+#include "log/story.h"
 
 namespace phone {
 namespace {

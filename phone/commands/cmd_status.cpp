@@ -8,10 +8,10 @@
 #include <nlohmann/json.hpp>
 
 #include "audio/output.h"
-#include "common.h"
-#include "call_history.h"
-#include "settings_view.h"
-#include "story.h"
+#include "commands/commands.h"
+#include "log/call_history.h"
+#include "log/settings_view.h"
+#include "log/story.h"
 #include "device/clock.h"
 #include "drivers/power_state.h"
 #include "kernel/process_table.h"

@@ -7,9 +7,9 @@
 
 #include <nlohmann/json.hpp>
 
-#include "common.h"
+#include "commands/commands.h"
 #include "device/channel.h"
-#include "screen_text.h"
+#include "render/screen_text.h"
 #include "user/screen_model.h"
 #include "user/touch.h"
 

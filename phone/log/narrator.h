@@ -9,7 +9,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "story.h"
+#include "log/story.h"
 
 namespace phone {
 

@@ -6,7 +6,7 @@
 // bracket from each periodic signal to the interval mark it announces shows
 // the lead time.  An SVG also carries what it shows as data (<metadata>),
 // so that a reader or a test can find each signal's row without its pixels.
-#include "timeline.h"
+#include "render/timeline.h"
 
 #include <algorithm>
 #include <cmath>
@@ -20,9 +20,9 @@
 #include <cairo.h>
 #include <pango/pangocairo.h>
 
-#include "colour.h"
+#include "render/colour.h"
 #include "parsing.h"
-#include "picture_bytes.h"
+#include "render/picture_bytes.h"
 
 namespace phone {
 namespace {

@@ -1,7 +1,7 @@
 // The event log in words.  Every event the device logs has its sentence; an
 // event this file does not know yet is still shown, with its fields, so the
 // readable log never hides anything the raw one has.
-#include "story.h"
+#include "log/story.h"
 
 #include <algorithm>
 #include <cmath>
@@ -12,7 +12,7 @@
 #include <mmsystem.h>
 #include <tapi.h>
 
-#include "event_words.h"
+#include "log/event_words.h"
 #include "parsing.h"
 #include "monitor.h"
 #include "tapi/names.h"

@@ -1,5 +1,5 @@
 // Registry data as reg.exe's command line gives and prints it.
-#include "reg_data.h"
+#include "reg/reg_data.h"
 
 #include <cstdio>
 #include <cstring>

@@ -1,6 +1,6 @@
 // What the keys of phone view do: the function keys that place and change
 // calls and start the settings program, and the keys that go to the device.
-#include "view_keys.h"
+#include "live/view_keys.h"
 
 #include <cstring>
 #include <optional>

@@ -15,8 +15,8 @@
 
 #include <nlohmann/json.hpp>
 
-#include "common.h"
-#include "story.h"
+#include "commands/commands.h"
+#include "log/story.h"
 #include "device/clock.h"
 #include "device/device.h"
 #include "tapi/names.h"

@@ -2,7 +2,7 @@
 // the dialog's own font heights (DejaVu Sans stands in for the device's
 // Tahoma).  Sizes that the model does not give (check box, arrow button,
 // frame widths) follow the device's dpi, so 192 dpi is 96 dpi doubled.
-#include "screenshot.h"
+#include "render/screenshot.h"
 
 #include <algorithm>
 #include <cctype>
@@ -16,9 +16,9 @@
 
 #include <windows.h>
 
-#include "colour.h"
+#include "render/colour.h"
 #include "parsing.h"
-#include "picture_bytes.h"
+#include "render/picture_bytes.h"
 
 namespace phone {
 namespace {

@@ -1,7 +1,7 @@
 // REGEDIT4 reading and writing.  Files are UTF-8; string, multi-string and
 // other data that a quoted string cannot carry exactly go out as hex of the
 // stored bytes, so an export imports back to the same hive.
-#include "regedit4.h"
+#include "reg/regedit4.h"
 
 #include <algorithm>
 #include <cctype>

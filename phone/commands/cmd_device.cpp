@@ -14,7 +14,7 @@
 #include <windows.h>
 
 #include "audio/output.h"
-#include "common.h"
+#include "commands/commands.h"
 #include "device/clock.h"
 #include "device/device.h"
 #include "device/files.h"

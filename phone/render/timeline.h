@@ -5,7 +5,7 @@
 #include <filesystem>
 #include <vector>
 
-#include "call_history.h"
+#include "log/call_history.h"
 
 namespace phone {
 

@@ -4,7 +4,7 @@
 // that made the monitor act last; the monitor's schedule (its call timer
 // window) and the dark screen are device-wide and drawn on every call they
 // overlap.
-#include "call_history.h"
+#include "log/call_history.h"
 
 #include <algorithm>
 #include <cmath>

@@ -10,8 +10,8 @@
 
 #include <nlohmann/json.hpp>
 
-#include "common.h"
-#include "story.h"
+#include "commands/commands.h"
+#include "log/story.h"
 #include "device/device.h"
 #include "kernel/process_table.h"
 

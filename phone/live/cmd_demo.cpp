@@ -21,11 +21,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "call_history.h"
-#include "common.h"
+#include "log/call_history.h"
+#include "commands/commands.h"
 #include "device/device.h"
 #include "device/files.h"
-#include "narrator.h"
+#include "log/narrator.h"
 
 extern char** environ;
 

@@ -1,12 +1,12 @@
 // Narration from the log.  Which call a line belongs to and its time come
 // from the story, as phone log tells them; which interval a signal announces
 // from the call history of everything told so far, as the timeline draws it.
-#include "narrator.h"
+#include "log/narrator.h"
 
 #include <cmath>
 
-#include "call_history.h"
-#include "story.h"
+#include "log/call_history.h"
+#include "log/story.h"
 
 namespace phone {
 namespace {

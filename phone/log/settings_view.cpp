@@ -1,5 +1,5 @@
 // The settings as phone status shows them and phone reg add checks them.
-#include "settings_view.h"
+#include "log/settings_view.h"
 
 #include <windows.h>
 

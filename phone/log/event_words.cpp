@@ -1,5 +1,5 @@
 // Words for the values the event log holds.
-#include "event_words.h"
+#include "log/event_words.h"
 
 #include <cmath>
 #include <cstdio>
@@ -11,7 +11,7 @@
 
 #include "monitor.h"
 #include "parsing.h"
-#include "story.h"
+#include "log/story.h"
 #include "../config/resource.h"
 #include "tapi/names.h"
 

@@ -1,7 +1,7 @@
 // Lays the screen model out on a character grid: device pixels scale to a
 // grid of 40 columns and rows of one text line of the dialog font, so the
 // picture keeps the device's proportions at any dpi.
-#include "screen_text.h"
+#include "render/screen_text.h"
 
 #include <algorithm>
 #include <cstdio>

@@ -12,7 +12,7 @@
 
 #include <sys/wait.h>
 
-#include "common.h"
+#include "commands/commands.h"
 #include "device/clock.h"
 #include "device/device.h"
 #include "device/files.h"

@@ -15,7 +15,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "call_history.h"
+#include "log/call_history.h"
 
 namespace phone {
 

@@ -2,13 +2,13 @@
 // log and of the screen as the device shows it.
 #include <cstdio>
 
-#include "call_history.h"
-#include "common.h"
+#include "log/call_history.h"
+#include "commands/commands.h"
 #include "device/device.h"
 #include "device/eventlog.h"
 #include "drivers/power_state.h"
-#include "screenshot.h"
-#include "timeline.h"
+#include "render/screenshot.h"
+#include "render/timeline.h"
 #include "user/screen_model.h"
 
 namespace phone {

@@ -4,7 +4,7 @@
 
 #include <windows.h>
 
-#include "common.h"
+#include "commands/commands.h"
 #include "device/channel.h"
 #include "kernel/process_table.h"
 #include "user/keys.h"

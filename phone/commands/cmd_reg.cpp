@@ -19,11 +19,11 @@
 
 #include <windows.h>
 
-#include "common.h"
-#include "reg_data.h"
-#include "reg_keys.h"
-#include "settings_view.h"
-#include "regedit4.h"
+#include "commands/commands.h"
+#include "reg/reg_data.h"
+#include "reg/reg_keys.h"
+#include "log/settings_view.h"
+#include "reg/regedit4.h"
 #include "device/device.h"
 #include "device/eventlog.h"
 #include "device/files.h"
