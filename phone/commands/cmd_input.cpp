@@ -5,9 +5,8 @@
 #include <windows.h>
 
 #include "commands/commands.h"
-#include "device/channel.h"
+#include "input/keys.h"
 #include "kernel/process_table.h"
-#include "user/keys.h"
 #include "user/toplevel.h"
 
 namespace phone {
@@ -64,22 +63,10 @@ void run_post(const PostOptions& o)
 void run_keys(const std::vector<std::string>& names)
 {
     std::vector<wince::user::Key> keys;
-    for (const auto& name : names) {
-        auto key = wince::user::parse_key(name);
-        if (!key)
-            throw Failure("unknown key '" + name +
-                          "': use F1 F2 RETURN ESCAPE TAB UP DOWN LEFT RIGHT SPACE BACK (also as SHIFT+KEY) or a "
-                          "single character");
-        keys.push_back(*key);
-    }
-    for (const auto& key : keys) {
-        auto target = toplevel::key_target();
-        if (!target)
-            throw Failure("no window on the device to receive key " + key.name);
-        if (!wince::channel::send(target->pid, {{"kind", "key"}, {"window", target->hwnd}, {"key", key.name}}))
-            throw Failure("could not send key " + key.name + ": the program of window '" + target->title +
-                          "' has ended");
-    }
+    for (const auto& name : names)
+        keys.push_back(key_named(name));
+    for (const auto& key : keys)
+        press_key(key);
 }
 
 } // namespace

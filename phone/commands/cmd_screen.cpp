@@ -1,23 +1,18 @@
 // phone screen / ui / tap / select: the device's screen as text or JSON,
-// and the stylus on it.  Every tap is checked against what the screen shows
-// now and carried to the program that owns the part tapped.
-#include <algorithm>
-#include <cctype>
+// and the stylus on it.
 #include <cstdio>
 
 #include <nlohmann/json.hpp>
 
 #include "commands/commands.h"
-#include "device/channel.h"
+#include "input/stylus.h"
 #include "render/screen_text.h"
 #include "user/screen_model.h"
-#include "user/touch.h"
 
 namespace phone {
 namespace {
 
 namespace screen = wince::screen;
-namespace touch = wince::user::touch;
 
 nlohmann::ordered_json ui_json(const screen::Screen& s)
 {
@@ -44,157 +39,6 @@ nlohmann::ordered_json ui_json(const screen::Screen& s)
     if (s.messagebox)
         j["messagebox"] = {{"text", s.messagebox->text}, {"caption", s.messagebox->caption}, {"type", s.messagebox->type}};
     return j;
-}
-
-screen::Screen lit_screen(const std::string& what)
-{
-    screen::Screen s = screen::current();
-    if (s.dark)
-        throw Failure("cannot tap " + what + ": the screen is dark, no window is shown");
-    return s;
-}
-
-void send_tap(uint32_t pid, const touch::Tap& tap, const std::string& owner)
-{
-    if (!wince::channel::send(pid, touch::to_message(tap)))
-        throw Failure("could not tap: the program of '" + owner + "' has ended");
-}
-
-void not_behind_box(const screen::Screen& s, const std::string& what)
-{
-    if (s.messagebox)
-        throw Failure("cannot tap " + what + ": the message box '" + s.messagebox->caption +
-                      "' covers it (dismiss it with 'phone tap ok' or 'phone key RETURN')");
-}
-
-bool looks_like_id(const std::string& text)
-{
-    const size_t digit = !text.empty() && text[0] == '-' ? 1 : 0;
-    return text.size() > digit && std::isdigit(static_cast<unsigned char>(text[digit]));
-}
-
-const screen::Control& control_by_id(const screen::Screen& s, const std::string& id_text)
-{
-    // IDC_STATIC is -1; every other id is a 16-bit number.
-    const bool negative = !id_text.empty() && id_text[0] == '-';
-    const uint64_t magnitude = parse_number(negative ? id_text.substr(1) : id_text, "control id");
-    if (magnitude > 0xFFFF || (negative && magnitude != 1))
-        throw Failure("invalid control id '" + id_text + "': control ids go from -1 to 65535");
-    const int id = negative ? -1 : static_cast<int>(static_cast<int16_t>(magnitude));
-    const screen::Control* found = nullptr;
-    int matches = 0;
-    for (const auto& c : s.controls)
-        if (c.id == id) {
-            found = &c;
-            ++matches;
-        }
-    if (matches == 0)
-        throw Failure("no control " + id_text + " on the screen of '" + s.title + "'");
-    if (matches > 1)
-        throw Failure("control id " + id_text + " names " + std::to_string(matches) + " controls of '" + s.title + "'");
-    return *found;
-}
-
-// "interval" finds the list labelled "Interval:": case and a closing colon
-// do not count.
-std::string label_key(std::string text)
-{
-    while (!text.empty() && (text.back() == ':' || text.back() == ' '))
-        text.pop_back();
-    return upper(text);
-}
-
-const screen::Control& control_by_label(const screen::Screen& s, const std::string& label)
-{
-    const screen::Control* found = nullptr;
-    std::string known;
-    for (const auto& c : s.controls) {
-        if (c.kind == "STATIC")
-            continue;
-        const std::string name = control_label(s, c);
-        if (!name.empty())
-            known += (known.empty() ? "'" : ", '") + name + "'";
-        if (name.empty() || label_key(name) != label_key(label))
-            continue;
-        if (found)
-            throw Failure("'" + label + "' labels controls " + std::to_string(found->id) + " and " +
-                          std::to_string(c.id) + " of '" + s.title + "': give the id");
-        found = &c;
-    }
-    if (!found)
-        throw Failure("no control labelled '" + label + "' on the screen of '" + s.title + "'" +
-                      (known.empty() ? "" : " (labels: " + known + ")"));
-    return *found;
-}
-
-// A control by its id, or by its label as phone screen shows it.
-const screen::Control& control_on_screen(const screen::Screen& s, const std::string& name)
-{
-    not_behind_box(s, "control " + name);
-    return looks_like_id(name) ? control_by_id(s, name) : control_by_label(s, name);
-}
-
-void tap_ok()
-{
-    const screen::Screen s = lit_screen("ok");
-    if (!s.ok_button)
-        throw Failure("no \"ok\" in the title bar of '" + s.title + "'");
-    if (s.messagebox)
-        send_tap(s.messagebox->pid, {touch::Target::ok, s.messagebox->hwnd}, s.title);
-    else
-        send_tap(s.pid, {touch::Target::ok, s.hwnd}, s.title);
-}
-
-void tap_softkey(const std::string& side)
-{
-    if (side != "left" && side != "right")
-        throw Failure("softkey takes left or right, not '" + side + "'");
-    const uint32_t index = side == "left" ? 0 : 1;
-    const screen::Screen s = lit_screen("the " + side + " soft key");
-    not_behind_box(s, "the " + side + " soft key");
-    if (index >= s.softkeys.size() || s.softkeys[index].label.empty())
-        throw Failure("no " + side + " soft key on the screen of '" + s.title + "'");
-    send_tap(s.pid, {touch::Target::softkey, s.hwnd, 0, index}, s.title);
-}
-
-void tap_menu(const std::string& text)
-{
-    const screen::Screen s = lit_screen("menu item '" + text + "'");
-    if (!s.menu)
-        throw Failure("no menu is open on the screen of '" + s.title + "'");
-    const auto& items = s.menu->items;
-    const auto at = std::find(items.begin(), items.end(), text);
-    if (at == items.end()) {
-        std::string listed;
-        for (const auto& item : items)
-            listed += (listed.empty() ? "'" : ", '") + item + "'";
-        throw Failure("the open menu has no item '" + text + "' (it has " + listed + ")");
-    }
-    send_tap(s.menu->pid, {touch::Target::menu_item, s.menu->hwnd, 0, static_cast<uint32_t>(at - items.begin())},
-             s.title);
-}
-
-void tap_control(const std::string& id_text)
-{
-    const screen::Screen s = lit_screen("control " + id_text);
-    const screen::Control& c = control_on_screen(s, id_text);
-    send_tap(s.pid, {touch::Target::control, s.hwnd, static_cast<uint32_t>(static_cast<uint16_t>(c.id))}, s.title);
-}
-
-void select_item(const std::string& id_text, const std::string& index_text)
-{
-    const screen::Screen s = lit_screen("an item of control " + id_text);
-    const screen::Control& c = control_on_screen(s, id_text);
-    if (c.kind != "COMBOBOX")
-        throw Failure("control " + id_text + " of '" + s.title + "' is a " + c.kind + ", not a list to select from");
-    const uint64_t index = parse_number(index_text, "item index");
-    if (index >= c.items.size())
-        throw Failure("control " + id_text + " has " + std::to_string(c.items.size()) + " items: no item " +
-                      index_text);
-    send_tap(s.pid,
-             {touch::Target::list_item, s.hwnd, static_cast<uint32_t>(static_cast<uint16_t>(c.id)),
-              static_cast<uint32_t>(index)},
-             s.title);
 }
 
 } // namespace

@@ -9,13 +9,12 @@
 
 #include <tapi.h>
 
-#include "device/channel.h"
 #include "device/device.h"
+#include "input/keys.h"
 #include "kernel/process_table.h"
+#include "parsing.h"
 #include "tapi/names.h"
 #include "tapi/radio.h"
-#include "user/keys.h"
-#include "user/toplevel.h"
 
 namespace phone {
 namespace {
@@ -88,12 +87,11 @@ std::string start_settings_program()
 
 std::string press(const std::string& name)
 {
-    const auto key = wince::user::parse_key(name);
-    const auto target = wince::user::toplevel::key_target();
-    if (!key || !target)
-        return "no window on the device takes keys";
-    if (!wince::channel::send(target->pid, {{"kind", "key"}, {"window", target->hwnd}, {"key", key->name}}))
-        return "the program of window '" + target->title + "' has ended";
+    try {
+        press_key(key_named(name));
+    } catch (const Failure& failure) {
+        return failure.what();
+    }
     return {};
 }
 

@@ -1,0 +1,31 @@
+// The device's hardware keys: a key goes to the program whose window takes
+// keys now, over that program's channel.
+#include "input/keys.h"
+
+#include "device/channel.h"
+#include "parsing.h"
+#include "user/toplevel.h"
+
+namespace phone {
+
+wince::user::Key key_named(const std::string& name)
+{
+    auto key = wince::user::parse_key(name);
+    if (!key)
+        throw Failure("unknown key '" + name +
+                      "': use F1 F2 RETURN ESCAPE TAB UP DOWN LEFT RIGHT SPACE BACK (also as SHIFT+KEY) or a "
+                      "single character");
+    return *key;
+}
+
+void press_key(const wince::user::Key& key)
+{
+    auto target = wince::user::toplevel::key_target();
+    if (!target)
+        throw Failure("no window on the device to receive key " + key.name);
+    if (!wince::channel::send(target->pid, {{"kind", "key"}, {"window", target->hwnd}, {"key", key.name}}))
+        throw Failure("could not send key " + key.name + ": the program of window '" + target->title +
+                      "' has ended");
+}
+
+} // namespace phone
