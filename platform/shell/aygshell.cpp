@@ -14,17 +14,18 @@
 #include "user/display.h"
 #include "kernel/sync.h"
 #include "menu_resources.h"
+#include "menus.h"
 #include "resources/image.h"
 #include "user/controls.h"
+#include "user/dialog.h"
 #include "user/state.h"
 #include "user/window.h"
 
 namespace wince::shell {
 namespace {
 
+using user::data_of;
 using user::find_window;
-using user::MenuItem;
-using user::PopupData;
 using user::Role;
 using user::Window;
 
@@ -76,26 +77,24 @@ std::optional<std::vector<MenuItem>> soft_keys(const SHMENUBARINFO& info)
     return std::nullopt;
 }
 
-std::shared_ptr<user::MenuBarData> bar_data(HWND bar)
+std::shared_ptr<MenuBarData> bar_data(HWND bar)
 {
     auto held = sync::lock();
-    const Window* w = find_window(bar);
-    return w ? w->menubar : nullptr;
+    return user::shared_data_of<MenuBarData>(find_window(bar));
 }
 
 std::shared_ptr<PopupData> popup_data(HWND popup)
 {
     auto held = sync::lock();
-    const Window* w = find_window(popup);
-    return w ? w->popup : nullptr;
+    return user::shared_data_of<PopupData>(find_window(popup));
 }
 
 void close_popup(HWND popup, int chosen)
 {
     auto held = sync::lock();
-    const Window* w = find_window(popup);
-    if (w && w->popup && w->popup->chosen == PopupData::pending) {
-        w->popup->chosen = chosen;
+    PopupData* data = data_of<PopupData>(find_window(popup));
+    if (data && data->chosen == PopupData::pending) {
+        data->chosen = chosen;
         sync::wake_all();
     }
 }
@@ -103,11 +102,11 @@ void close_popup(HWND popup, int chosen)
 void move_highlight(HWND popup, int step)
 {
     auto held = sync::lock();
-    const Window* w = find_window(popup);
-    if (!w || !w->popup || w->popup->items.empty())
+    PopupData* data = data_of<PopupData>(find_window(popup));
+    if (!data || data->items.empty())
         return;
-    const int count = static_cast<int>(w->popup->items.size());
-    w->popup->highlighted = (w->popup->highlighted + step + count) % count;
+    const int count = static_cast<int>(data->items.size());
+    data->highlighted = (data->highlighted + step + count) % count;
     user::mark_views_dirty();
 }
 
@@ -161,9 +160,9 @@ UINT track_popup(HWND bar, HWND owner, int key, const std::vector<MenuItem>& ite
     {
         auto held = sync::lock();
         find_window(popup)->role = Role::popup;
-        find_window(popup)->popup = data;
-        if (Window* b = find_window(bar); b && b->menubar)
-            b->menubar->open_menu = popup;
+        find_window(popup)->data = data;
+        if (MenuBarData* b = data_of<MenuBarData>(find_window(bar)))
+            b->open_menu = popup;
         user::mark_views_dirty();
     }
     MSG msg;
@@ -184,8 +183,8 @@ UINT track_popup(HWND bar, HWND owner, int key, const std::vector<MenuItem>& ite
         DestroyWindow(popup);
     {
         auto held = sync::lock();
-        if (Window* b = find_window(bar); b && b->menubar)
-            b->menubar->open_menu = nullptr;
+        if (MenuBarData* b = data_of<MenuBarData>(find_window(bar)))
+            b->open_menu = nullptr;
     }
     return chosen >= 0 && static_cast<size_t>(chosen) < items.size() ? items[static_cast<size_t>(chosen)].command : 0;
 }
@@ -235,10 +234,11 @@ BOOL WINAPI SHInitDialog(PSHINITDLGINFO pshidi)
         return fail(ERROR_INVALID_PARAMETER, FALSE);
     auto held = sync::lock();
     Window* w = find_window(pshidi->hDlg);
-    if (w == nullptr || !w->dialog)
+    user::DialogData* dialog = data_of<user::DialogData>(w);
+    if (dialog == nullptr)
         return fail(ERROR_INVALID_WINDOW_HANDLE, FALSE);
     if (pshidi->dwMask & SHIDIM_FLAGS) {
-        w->dialog->done_button = (pshidi->dwFlags & SHIDIF_DONEBUTTON) != 0;
+        dialog->done_button = (pshidi->dwFlags & SHIDIF_DONEBUTTON) != 0;
         if (pshidi->dwFlags & (SHIDIF_SIZEDLGFULLSCREEN | SHIDIF_SIZEDLG))
             w->rect = user::display::layout().client;
     }
@@ -281,8 +281,9 @@ BOOL WINAPI SHCreateMenuBar(SHMENUBARINFO* pmbi)
         auto held = sync::lock();
         Window* w = find_window(bar);
         w->role = Role::menubar;
-        w->menubar = std::make_shared<user::MenuBarData>();
-        w->menubar->keys = std::move(*keys);
+        auto data = std::make_shared<MenuBarData>();
+        data->keys = std::move(*keys);
+        w->data = std::move(data);
         w->rect = user::display::layout().softkey_bar;
         user::mark_views_dirty();
     }

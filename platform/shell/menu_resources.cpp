@@ -14,11 +14,11 @@ constexpr WORD no_menu = 0xFFFF;
 constexpr size_t words_per_button = 7;
 
 // Items up to and including the one flagged MF_END; `depth` 0 is the bar.
-void read_items(resources::WordReader& in, std::vector<user::MenuItem>& out, int depth)
+void read_items(resources::WordReader& in, std::vector<MenuItem>& out, int depth)
 {
     for (;;) {
         const WORD flags = in.word();
-        user::MenuItem item;
+        MenuItem item;
         if (!(flags & mf_popup))
             item.command = in.word();
         // A "&" marks the access key; the screen shows the letter without it.
@@ -29,7 +29,7 @@ void read_items(resources::WordReader& in, std::vector<user::MenuItem>& out, int
             return;
         if (flags & mf_popup) {
             if (depth > 0) { // pop-ups in pop-ups are not shown: read past them
-                std::vector<user::MenuItem> ignored;
+                std::vector<MenuItem> ignored;
                 read_items(in, ignored, depth + 1);
             } else {
                 read_items(in, item.popup, depth + 1);
@@ -43,14 +43,14 @@ void read_items(resources::WordReader& in, std::vector<user::MenuItem>& out, int
 
 } // namespace
 
-std::optional<std::vector<user::MenuItem>> parse_menu(std::span<const unsigned char> bytes)
+std::optional<std::vector<MenuItem>> parse_menu(std::span<const unsigned char> bytes)
 {
     resources::WordReader in(bytes);
     const WORD version = in.word();
     const WORD header_size = in.word();
     if (!in.ok() || version != 0 || header_size != 0)
         return std::nullopt;
-    std::vector<user::MenuItem> items;
+    std::vector<MenuItem> items;
     if (!in.at_end())
         read_items(in, items, 0);
     if (!in.ok())

@@ -8,13 +8,13 @@
 
 #include <windows.h>
 
-#include "user/state.h"
+#include "menus.h"
 
 namespace wince::shell {
 
 // A classic menu template: top-level items, each a command or a pop-up
 // with its items.  Nothing for MENUEX templates or malformed data.
-std::optional<std::vector<user::MenuItem>> parse_menu(std::span<const unsigned char> bytes);
+std::optional<std::vector<MenuItem>> parse_menu(std::span<const unsigned char> bytes);
 
 struct BarButton {
     WORD image = 0;     // I_IMAGENONE (0xFFFE) for a text button

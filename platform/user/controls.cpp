@@ -22,30 +22,39 @@
 namespace wince::user {
 namespace {
 
-// Runs `change` on the control's data under the kernel lock; the screen
-// shows the result when the thread next waits.  A window that has gone
-// gets a blank of its own, so nothing done to it reaches any other call.
-template <class F>
-auto with_control(HWND hwnd, F change)
+// Gives a control its data when it is made.
+template <class T>
+void attach(HWND hwnd, T data = {})
+{
+    auto held = sync::lock();
+    if (Window* w = find_window(hwnd))
+        w->data = std::make_shared<T>(std::move(data));
+}
+
+// Runs `change` on the control's data of kind T under the kernel lock; the
+// screen shows the result when the thread next waits.  A window that has
+// gone, or is of another kind, changes nothing and answers `otherwise`.
+template <class T, class R, class F>
+R change_control(HWND hwnd, R otherwise, F change)
 {
     auto held = sync::lock();
     Window* w = find_window(hwnd);
-    ControlData gone;
-    if (w)
-        mark_views_dirty();
-    return change(w ? w->control : gone, w);
+    T* data = data_of<T>(w);
+    if (data == nullptr)
+        return otherwise;
+    mark_views_dirty();
+    return change(*data, *w);
 }
 
 // Reads the control's data under the kernel lock.  The screen is left as it
 // is, so that a program polling a control does not have its screen entry
 // rewritten each time.
-template <class F>
-auto read_control(HWND hwnd, F read)
+template <class T, class R, class F>
+R read_control(HWND hwnd, R otherwise, F read)
 {
     auto held = sync::lock();
-    const Window* w = find_window(hwnd);
-    const ControlData gone;
-    return read(w ? w->control : gone);
+    const T* data = data_of<T>(find_window(hwnd));
+    return data ? read(*data) : otherwise;
 }
 
 bool common_message(HWND hwnd, UINT msg, WPARAM wparam, LRESULT& result)
@@ -86,11 +95,20 @@ bool is_check_box(DWORD style) { return (style & 0x0F) == BS_CHECKBOX || is_auto
 void click(HWND hwnd)
 {
     if (is_auto_check_box(style_of(hwnd)))
-        with_control(hwnd, [](ControlData& c, Window*) {
-            c.check = c.check == BST_CHECKED ? BST_UNCHECKED : BST_CHECKED;
+        change_control<ButtonData>(hwnd, 0, [](ButtonData& b, Window&) {
+            b.check = b.check == BST_CHECKED ? BST_UNCHECKED : BST_CHECKED;
             return 0;
         });
     notify_parent(hwnd, BN_CLICKED);
+}
+
+void set_check(HWND hwnd, WPARAM state)
+{
+    const int check = static_cast<int>(state);
+    change_control<ButtonData>(hwnd, 0, [&](ButtonData& b, Window&) {
+        b.check = check == BST_CHECKED || check == BST_INDETERMINATE ? check : BST_UNCHECKED;
+        return 0;
+    });
 }
 
 LRESULT CALLBACK ButtonProc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam)
@@ -99,15 +117,13 @@ LRESULT CALLBACK ButtonProc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam)
     if (common_message(hwnd, msg, wparam, result))
         return result;
     switch (msg) {
+    case WM_CREATE:
+        attach<ButtonData>(hwnd);
+        return 0;
     case BM_GETCHECK:
-        return read_control(hwnd, [](const ControlData& c) { return c.check; });
+        return read_control<ButtonData>(hwnd, LRESULT{BST_UNCHECKED}, [](const ButtonData& b) -> LRESULT { return b.check; });
     case BM_SETCHECK:
-        with_control(hwnd, [&](ControlData& c, Window*) {
-            c.check = static_cast<int>(wparam) == BST_CHECKED || static_cast<int>(wparam) == BST_INDETERMINATE
-                          ? static_cast<int>(wparam)
-                          : BST_UNCHECKED;
-            return 0;
-        });
+        set_check(hwnd, wparam);
         return 0;
     case WM_GETDLGCODE:
         return is_check_box(style_of(hwnd)) ? DLGC_BUTTON : DLGC_BUTTON | DLGC_UNDEFPUSHBUTTON;
@@ -128,21 +144,24 @@ LRESULT CALLBACK ButtonProc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam)
 
 // ---- STATIC ----
 
+// SS_ICON names its icon by the resource ordinal in place of its text.
+void create_static(HWND hwnd, const CREATESTRUCTW& create)
+{
+    StaticData data;
+    if ((create.style & 0x1F) == SS_ICON && create.lpszName != nullptr && IS_INTRESOURCE(create.lpszName))
+        data.icon = static_cast<int>(reinterpret_cast<uintptr_t>(create.lpszName));
+    attach(hwnd, data);
+}
+
 LRESULT CALLBACK StaticProc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam)
 {
     LRESULT result = 0;
     if (common_message(hwnd, msg, wparam, result))
         return result;
     switch (msg) {
-    case WM_CREATE: {
-        const auto* create = reinterpret_cast<const CREATESTRUCTW*>(lparam);
-        if ((create->style & 0x1F) == SS_ICON && create->lpszName != nullptr && IS_INTRESOURCE(create->lpszName))
-            with_control(hwnd, [&](ControlData& c, Window*) {
-                c.icon = static_cast<int>(reinterpret_cast<uintptr_t>(create->lpszName));
-                return 0;
-            });
+    case WM_CREATE:
+        create_static(hwnd, *reinterpret_cast<const CREATESTRUCTW*>(lparam));
         return 0;
-    }
     case WM_GETDLGCODE:
         return DLGC_STATIC;
     default:
@@ -153,7 +172,7 @@ LRESULT CALLBACK StaticProc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam)
 // ---- COMBOBOX ----
 
 // Sets the selection and the edit text with it; false when `index` is no item.
-bool select_item(ControlData& c, Window& w, int index)
+bool select_item(ComboData& c, Window& w, int index)
 {
     if (index < 0 || index >= static_cast<int>(c.items.size())) {
         c.selection = -1;
@@ -174,9 +193,7 @@ LRESULT add_string(HWND hwnd, LPARAM lparam, int position, bool may_sort)
     if (text == nullptr)
         return CB_ERR;
     const bool sorted = may_sort && (style_of(hwnd) & CBS_SORT) != 0;
-    return with_control(hwnd, [&](ControlData& c, Window* w) -> LRESULT {
-        if (!w)
-            return CB_ERR;
+    return change_control<ComboData>(hwnd, LRESULT{CB_ERR}, [&](ComboData& c, Window&) -> LRESULT {
         auto at = c.items.end();
         if (position >= 0 && position <= static_cast<int>(c.items.size()))
             at = c.items.begin() + position;
@@ -194,22 +211,50 @@ LRESULT add_string(HWND hwnd, LPARAM lparam, int position, bool may_sort)
 
 LRESULT delete_string(HWND hwnd, WPARAM wparam)
 {
-    return with_control(hwnd, [&](ControlData& c, Window* w) -> LRESULT {
+    return change_control<ComboData>(hwnd, LRESULT{CB_ERR}, [&](ComboData& c, Window& w) -> LRESULT {
         const int index = static_cast<int>(wparam);
-        if (!w || index < 0 || index >= static_cast<int>(c.items.size()))
+        if (index < 0 || index >= static_cast<int>(c.items.size()))
             return CB_ERR;
         c.items.erase(c.items.begin() + index);
         if (c.selection == index)
-            select_item(c, *w, -1);
+            select_item(c, w, -1);
         else if (c.selection > index)
             --c.selection;
         return static_cast<LRESULT>(c.items.size());
     });
 }
 
+LRESULT reset_content(HWND hwnd)
+{
+    change_control<ComboData>(hwnd, 0, [](ComboData& c, Window& w) {
+        c.items.clear();
+        select_item(c, w, -1);
+        return 0;
+    });
+    return CB_OKAY;
+}
+
+LRESULT set_selection(HWND hwnd, WPARAM index)
+{
+    return change_control<ComboData>(hwnd, LRESULT{CB_ERR}, [&](ComboData& c, Window& w) -> LRESULT {
+        return select_item(c, w, static_cast<int>(index)) ? static_cast<LRESULT>(index) : CB_ERR;
+    });
+}
+
+LRESULT current_selection(HWND hwnd)
+{
+    return read_control<ComboData>(hwnd, LRESULT{CB_ERR},
+                                   [](const ComboData& c) -> LRESULT { return c.selection < 0 ? CB_ERR : c.selection; });
+}
+
+LRESULT item_count(HWND hwnd)
+{
+    return read_control<ComboData>(hwnd, LRESULT{0}, [](const ComboData& c) { return static_cast<LRESULT>(c.items.size()); });
+}
+
 LRESULT item_text(HWND hwnd, WPARAM wparam, LPARAM lparam, bool length_only)
 {
-    return read_control(hwnd, [&](const ControlData& c) -> LRESULT {
+    return read_control<ComboData>(hwnd, LRESULT{CB_ERR}, [&](const ComboData& c) -> LRESULT {
         const int index = static_cast<int>(wparam);
         if (index < 0 || index >= static_cast<int>(c.items.size()))
             return CB_ERR;
@@ -227,12 +272,13 @@ LRESULT item_text(HWND hwnd, WPARAM wparam, LPARAM lparam, bool length_only)
 
 bool is_dropped(HWND hwnd)
 {
-    return read_control(hwnd, [](const ControlData& c) { return c.dropped; });
+    return read_control<ComboData>(hwnd, false, [](const ComboData& c) { return c.dropped; });
 }
 
 void set_dropped(HWND hwnd, bool dropped)
 {
-    const bool changed = with_control(hwnd, [&](ControlData& c, Window*) { return std::exchange(c.dropped, dropped) != dropped; });
+    const bool changed = change_control<ComboData>(
+        hwnd, false, [&](ComboData& c, Window&) { return std::exchange(c.dropped, dropped) != dropped; });
     if (changed)
         notify_parent(hwnd, dropped ? CBN_DROPDOWN : CBN_CLOSEUP);
 }
@@ -256,14 +302,14 @@ void notify_selection(HWND hwnd)
 
 void move_selection(HWND hwnd, int step)
 {
-    const bool changed = with_control(hwnd, [&](ControlData& c, Window* w) {
-        if (!w || c.items.empty())
+    const bool changed = change_control<ComboData>(hwnd, false, [&](ComboData& c, Window& w) {
+        if (c.items.empty())
             return false;
         const int last = static_cast<int>(c.items.size()) - 1;
         const int target = c.selection < 0 ? 0 : std::clamp(c.selection + step, 0, last);
         if (target == c.selection)
             return false;
-        select_item(c, *w, target);
+        select_item(c, w, target);
         return true;
     });
     if (changed)
@@ -280,7 +326,7 @@ bool begins_with(const std::wstring& item, const std::wstring& typed)
 // While the list is dropped it follows the typing to the first item that
 // begins with the text; while it is closed the selection no longer matches
 // what the box shows.
-int selection_for(const ControlData& c, const std::wstring& typed)
+int selection_for(const ComboData& c, const std::wstring& typed)
 {
     if (!c.dropped || typed.empty())
         return -1;
@@ -290,37 +336,35 @@ int selection_for(const ControlData& c, const std::wstring& typed)
 }
 
 // A character typed into the edit part: it replaces selected text.
-void type_character(HWND hwnd, wchar_t ch)
+LRESULT type_character(HWND hwnd, WPARAM typed)
 {
-    const bool changed = with_control(hwnd, [&](ControlData& c, Window* w) {
-        if (!w)
-            return false;
-        if (ch == L'\b') {
-            if (c.text_selected)
-                w->title.clear();
-            else if (!w->title.empty())
-                w->title.pop_back();
-        } else {
-            if (c.text_selected)
-                w->title.clear();
-            w->title.push_back(ch);
-        }
+    const auto ch = static_cast<wchar_t>(typed);
+    if (ch != L'\b' && ch < 0x20)
+        return 0;
+    const bool changed = change_control<ComboData>(hwnd, false, [&](ComboData& c, Window& w) {
+        if (c.text_selected)
+            w.title.clear();
+        else if (ch == L'\b' && !w.title.empty())
+            w.title.pop_back();
+        if (ch != L'\b')
+            w.title.push_back(ch);
         c.text_selected = false;
-        c.selection = selection_for(c, w->title);
+        c.selection = selection_for(c, w.title);
         return true;
     });
     if (changed) {
         notify_parent(hwnd, CBN_EDITUPDATE);
         notify_parent(hwnd, CBN_EDITCHANGE);
     }
+    return 0;
 }
 
 void pick(HWND hwnd, WPARAM index)
 {
-    const bool picked = with_control(hwnd, [&](ControlData& c, Window* w) {
-        if (!w || !c.dropped || index >= c.items.size())
+    const bool picked = change_control<ComboData>(hwnd, false, [&](ComboData& c, Window& w) {
+        if (!c.dropped || index >= c.items.size())
             return false;
-        select_item(c, *w, static_cast<int>(index));
+        select_item(c, w, static_cast<int>(index));
         return true;
     });
     if (!picked)
@@ -364,38 +408,56 @@ LRESULT combo_dialog_code(HWND hwnd, const MSG* msg)
     return code;
 }
 
+// Taking the focus selects the edit text; losing it closes the list
+// without a choice.
+LRESULT combo_focus(HWND hwnd, bool taken)
+{
+    if (taken)
+        change_control<ComboData>(hwnd, 0, [](ComboData& c, Window&) { return c.text_selected = true; });
+    else
+        cancel_list(hwnd);
+    notify_parent(hwnd, taken ? CBN_SETFOCUS : CBN_KILLFOCUS);
+    return 0;
+}
+
+// A tap opens the list, or closes an open one without a choice.
+LRESULT combo_tap(HWND hwnd)
+{
+    SetFocus(hwnd);
+    if (is_dropped(hwnd))
+        cancel_list(hwnd);
+    else
+        set_dropped(hwnd, true);
+    return 0;
+}
+
 LRESULT CALLBACK ComboBoxProc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam)
 {
     LRESULT result = 0;
     if (common_message(hwnd, msg, wparam, result))
         return result;
     switch (msg) {
+    case WM_CREATE:
+        attach<ComboData>(hwnd);
+        return 0;
     case CB_ADDSTRING:
         return add_string(hwnd, lparam, -1, true);
     case CB_INSERTSTRING:
         return add_string(hwnd, lparam, static_cast<int>(wparam), false);
     case CB_DELETESTRING:
         return delete_string(hwnd, wparam);
+    case CB_RESETCONTENT:
+        return reset_content(hwnd);
     case CB_GETCOUNT:
-        return read_control(hwnd, [](const ControlData& c) { return static_cast<LRESULT>(c.items.size()); });
+        return item_count(hwnd);
     case CB_GETCURSEL:
-        return read_control(hwnd, [](const ControlData& c) { return c.selection < 0 ? CB_ERR : c.selection; });
+        return current_selection(hwnd);
     case CB_SETCURSEL:
-        return with_control(hwnd, [&](ControlData& c, Window* w) -> LRESULT {
-            return w && select_item(c, *w, static_cast<int>(wparam)) ? static_cast<LRESULT>(wparam) : CB_ERR;
-        });
+        return set_selection(hwnd, wparam);
     case CB_GETLBTEXT:
         return item_text(hwnd, wparam, lparam, false);
     case CB_GETLBTEXTLEN:
         return item_text(hwnd, wparam, lparam, true);
-    case CB_RESETCONTENT:
-        with_control(hwnd, [](ControlData& c, Window* w) {
-            c.items.clear();
-            if (w)
-                select_item(c, *w, -1);
-            return 0;
-        });
-        return CB_OKAY;
     case CB_SHOWDROPDOWN:
         set_dropped(hwnd, wparam != 0);
         return TRUE;
@@ -406,24 +468,12 @@ LRESULT CALLBACK ComboBoxProc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam)
     case WM_KEYDOWN:
         return combo_key(hwnd, wparam);
     case WM_CHAR:
-        if (wparam == L'\b' || wparam >= 0x20)
-            type_character(hwnd, static_cast<wchar_t>(wparam));
-        return 0;
+        return type_character(hwnd, wparam);
     case WM_SETFOCUS:
-        with_control(hwnd, [](ControlData& c, Window*) { return c.text_selected = true; });
-        notify_parent(hwnd, CBN_SETFOCUS);
-        return 0;
     case WM_KILLFOCUS:
-        cancel_list(hwnd);
-        notify_parent(hwnd, CBN_KILLFOCUS);
-        return 0;
+        return combo_focus(hwnd, msg == WM_SETFOCUS);
     case WM_LBUTTONDOWN:
-        SetFocus(hwnd);
-        if (is_dropped(hwnd))
-            cancel_list(hwnd);
-        else
-            set_dropped(hwnd, true);
-        return 0;
+        return combo_tap(hwnd);
     case WM_WINCE_PICK:
         pick(hwnd, wparam);
         return 0;

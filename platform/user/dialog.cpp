@@ -20,6 +20,7 @@
 #include "crt/errors.h"
 #include "device/device.h"
 #include "device/eventlog.h"
+#include "dialog.h"
 #include "dialog_template.h"
 #include "display.h"
 #include "fonts.h"
@@ -36,8 +37,7 @@ namespace {
 std::shared_ptr<DialogData> dialog_of(HWND hwnd)
 {
     auto held = sync::lock();
-    const Window* w = find_window(hwnd);
-    return w ? w->dialog : nullptr;
+    return shared_data_of<DialogData>(find_window(hwnd));
 }
 
 LRESULT CALLBACK DialogWindowProc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam)
@@ -260,7 +260,7 @@ HWND create_dialog(HINSTANCE instance, const DialogTemplate& t, HWND owner, cons
         auto held = sync::lock();
         Window* w = find_window(dialog);
         w->role = Role::dialog;
-        w->dialog = data;
+        w->data = data;
         w->font = data->font;
         const RECT client = display::layout().client;
         w->rect = RECT{client.left + r.left, client.top + r.top, client.left + r.right, client.top + r.bottom};
@@ -415,11 +415,11 @@ BOOL WINAPI EndDialog(HWND hDlg, INT_PTR nResult)
     {
         auto held = sync::lock();
         dialog = top_level_of(hDlg);
-        const Window* w = find_window(dialog);
-        if (w == nullptr || !w->dialog)
+        DialogData* data = data_of<DialogData>(find_window(dialog));
+        if (data == nullptr)
             return fail(ERROR_WINDOW_NOT_DIALOG, FALSE);
-        w->dialog->ended = true;
-        w->dialog->result = nResult;
+        data->ended = true;
+        data->result = nResult;
         sync::wake_all();
     }
     // Hidden at once, as on Windows; the loop destroys it when it regains control.

@@ -72,46 +72,13 @@ struct Queue {
 constexpr UINT WM_WINCE_SOFTKEY = 0x00010000; // to a menu bar: wParam the soft key, 0 left, 1 right
 constexpr UINT WM_WINCE_PICK = 0x00010001;    // to a combo box or menu: wParam the item tapped
 
-// What a dialog control holds besides its window text.
-struct ControlData {
-    int check = BST_UNCHECKED;
-    std::vector<std::wstring> items;
-    int selection = -1;          // -1: none
-    bool dropped = false;
-    bool text_selected = false;  // typing replaces the whole edit text
-    int icon = 0;                // SS_ICON: the icon's resource ordinal
-};
-
-struct DialogData {
-    DLGPROC proc = nullptr;
-    HFONT font = nullptr;        // from the template; deleted with the dialog
-    SIZE base{4, 8};             // dialog base units
-    bool ended = false;
-    INT_PTR result = 0;
-    bool done_button = false;    // SHInitDialog: "ok" in the title bar
-    int template_id = -1;        // resource ordinal, -1 when not from resources
-};
-
-struct MenuItem {
-    std::wstring text;
-    UINT command = 0;
-    std::vector<MenuItem> popup; // a pop-up's items
-};
-
-// A soft-key bar: one soft key per button, left to right.
-struct MenuBarData {
-    std::vector<MenuItem> keys;
-    HWND open_menu = nullptr;    // the pop-up shown for one of its keys
-};
-
-// An open pop-up menu; `chosen` stays `pending` until it closes.
-struct PopupData {
-    static constexpr int pending = -2;
-    static constexpr int cancelled = -1;
-    std::vector<MenuItem> items;
-    int highlighted = 0;
-    int chosen = pending;
-    int key = 1;                 // the soft key it opened from
+// What a window of one kind keeps besides what every window has: a
+// combo box its items, a dialog its result, a menu bar its soft keys.  The
+// file of that kind defines it (controls.h, dialog.h, shell/menus.h) and
+// gives it to the window when it makes one, as a Windows control keeps its
+// own structure behind its window; data_of<T> reaches it.
+struct KindData {
+    virtual ~KindData() = default;
 };
 
 enum class Role { plain, dialog, menubar, popup, messagebox };
@@ -151,10 +118,9 @@ struct Window {
     Role role = Role::plain;
     HFONT font = nullptr;   // WM_SETFONT
     RECT rect{};            // pixels: a child's in its parent, a top-level window's on the screen
-    ControlData control{};
-    std::shared_ptr<DialogData> dialog{};
-    std::shared_ptr<MenuBarData> menubar{};
-    std::shared_ptr<PopupData> popup{};
+    // Shared, so that a modal loop keeps its dialog's or menu's result
+    // after the window has gone.
+    std::shared_ptr<KindData> data{};
 
     bool top_level() const { return (style & WS_CHILD) == 0; }
 };
@@ -170,6 +136,20 @@ struct State {
     // waits for a message, as Windows paints when the queue is empty.
     bool views_dirty = false;
 };
+
+// The data of kind T of window `w`; null for no window or one of another
+// kind.  Kernel lock.
+template <class T>
+T* data_of(const Window* w)
+{
+    return w ? dynamic_cast<T*>(w->data.get()) : nullptr;
+}
+
+template <class T>
+std::shared_ptr<T> shared_data_of(const Window* w)
+{
+    return w ? std::dynamic_pointer_cast<T>(w->data) : nullptr;
+}
 
 // All of these require the kernel lock.
 State& state();

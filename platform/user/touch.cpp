@@ -6,10 +6,12 @@
 // Leaves out drags, double taps and tap-and-hold.
 #include "touch.h"
 
+#include "controls.h"
 #include "device/channel.h"
 #include "device/eventlog.h"
 #include "kernel/sync.h"
 #include "queue.h"
+#include "shell/menus.h"
 #include "state.h"
 
 namespace wince::user::touch {
@@ -40,8 +42,9 @@ std::string menu_item_text(const Tap& tap)
 {
     auto held = sync::lock();
     const Window* w = find_window(hwnd_from_value(tap.window));
-    if (w && w->popup && tap.index < w->popup->items.size())
-        return narrow(w->popup->items[tap.index].text);
+    const auto* popup = data_of<shell::PopupData>(w);
+    if (popup && tap.index < popup->items.size())
+        return narrow(popup->items[tap.index].text);
     return std::to_string(tap.index);
 }
 
@@ -89,7 +92,8 @@ bool act(const Tap& tap)
         if (target == nullptr)
             return false;
         rect = find_window(target)->rect;
-        dropped = find_window(target)->control.dropped;
+        const auto* combo = data_of<ComboData>(find_window(target));
+        dropped = combo && combo->dropped;
     }
     switch (tap.target) {
     case Target::ok:

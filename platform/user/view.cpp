@@ -4,11 +4,14 @@
 // menu bar, or the items of an open menu.  Message boxes publish their own.
 #include "view.h"
 
+#include "controls.h"
 #include "device/device.h"
+#include "dialog.h"
 #include "display.h"
 #include "fonts.h"
 #include "icons.h"
 #include "kernel/sync.h"
+#include "shell/menus.h"
 #include "state.h"
 #include "toplevel.h"
 #include "window.h"
@@ -51,20 +54,22 @@ screen::Control describe_control(const Window& dialog, const Window& c, const RE
     out.font_height = m.em;
     out.face = narrow(font.lfFaceName);
     out.align = out.kind == "STATIC" && (c.style & 0x1F) == SS_CENTER ? "center" : "left";
-    if (out.kind == "BUTTON" && ((c.style & 0x0F) == BS_CHECKBOX || (c.style & 0x0F) == BS_AUTOCHECKBOX))
-        out.checked = c.control.check == BST_CHECKED;
-    if (out.kind == "COMBOBOX") {
-        for (const auto& item : c.control.items)
+    const auto* button = data_of<ButtonData>(&c);
+    if (button && ((c.style & 0x0F) == BS_CHECKBOX || (c.style & 0x0F) == BS_AUTOCHECKBOX))
+        out.checked = button->check == BST_CHECKED;
+    if (const auto* combo = data_of<ComboData>(&c)) {
+        for (const auto& item : combo->items)
             out.items.push_back(narrow(item));
-        out.selection = c.control.selection;
-        out.dropped = c.control.dropped;
+        out.selection = combo->selection;
+        out.dropped = combo->dropped;
     }
-    if (out.kind == "STATIC" && (c.style & 0x1F) == SS_ICON && c.control.icon != 0)
-        out.icon = load_icon(c.instance, c.control.icon, std::min(out.rect.width, out.rect.height));
+    const auto* icon = data_of<StaticData>(&c);
+    if (icon && (c.style & 0x1F) == SS_ICON && icon->icon != 0)
+        out.icon = load_icon(c.instance, icon->icon, std::min(out.rect.width, out.rect.height));
     return out;
 }
 
-screen::Menu describe_menu(const PopupData& popup, const display::Layout& layout)
+screen::Menu describe_menu(const shell::PopupData& popup, const display::Layout& layout)
 {
     screen::Menu menu;
     const LOGFONTW font = fonts::system_font();
@@ -86,20 +91,21 @@ nlohmann::json describe_window(const Window& w, const display::Layout& layout)
 {
     screen::Screen view;
     view.dark = false;
-    if (w.role == Role::popup && w.popup) {
-        view.menu = describe_menu(*w.popup, layout);
+    if (const auto* popup = data_of<shell::PopupData>(&w)) {
+        view.menu = describe_menu(*popup, layout);
     } else {
-        view.ok_button = w.dialog && w.dialog->done_button;
+        const auto* dialog = data_of<DialogData>(&w);
+        view.ok_button = dialog && dialog->done_button;
         view.title_bar = to_rect(layout.title_bar);
         view.ok = view.ok_button ? to_rect(layout.ok) : screen::Rect{};
         view.client = to_rect(layout.client);
         view.softkey_bar = to_rect(layout.softkey_bar);
         for (HWND child : children_of(w.hwnd)) {
             const Window* c = find_window(child);
-            if (c->role == Role::menubar && c->menubar) {
-                for (size_t i = 0; i < c->menubar->keys.size() && i < 2; ++i)
-                    view.softkeys.push_back({narrow(c->menubar->keys[i].text), !c->menubar->keys[i].popup.empty(),
-                                             to_rect(layout.softkey[i])});
+            if (const auto* bar = data_of<shell::MenuBarData>(c)) {
+                for (size_t i = 0; i < bar->keys.size() && i < 2; ++i)
+                    view.softkeys.push_back(
+                        {narrow(bar->keys[i].text), !bar->keys[i].popup.empty(), to_rect(layout.softkey[i])});
             } else if (c->role == Role::plain && (c->style & WS_VISIBLE)) {
                 view.controls.push_back(describe_control(w, *c, layout.client));
             }

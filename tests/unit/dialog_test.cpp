@@ -21,6 +21,7 @@
 #include "user/screen_model.h"
 #include "user/state.h"
 #include "user/toplevel.h"
+#include "user/window.h"
 
 using testing_support::TempDevice;
 namespace ks = wince::sync;
@@ -511,6 +512,27 @@ TEST_F(DialogTest, ReadingAControlLeavesTheScreenAsItIs)
     EXPECT_TRUE(dirty());
     DestroyWindow(check);
     DestroyWindow(combo);
+}
+
+// A combo box's procedure still running for a box that has gone (its
+// parent destroyed it on a notification) leaves nothing for the next one.
+TEST_F(DialogTest, AVanishedComboBoxKeepsNothingForTheNextOne)
+{
+    open();
+    WNDPROC combo_proc = nullptr;
+    const auto vanished = [&] {
+        HWND combo = CreateWindowExW(0, L"COMBOBOX", L"", WS_POPUP | CBS_DROPDOWN, 0, 0, 10, 10, nullptr, nullptr,
+                                     nullptr, nullptr);
+        combo_proc = user::replace_window_proc(combo, DefWindowProcW);
+        DestroyWindow(combo);
+        return combo;
+    };
+    HWND first = vanished();
+    combo_proc(first, CB_SHOWDROPDOWN, TRUE, 0);
+    combo_proc(first, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(L"a"));
+    HWND second = vanished();
+    EXPECT_EQ(combo_proc(second, CB_GETDROPPEDSTATE, 0, 0), FALSE);
+    EXPECT_EQ(combo_proc(second, CB_GETCOUNT, 0, 0), 0);
 }
 
 TEST_F(DialogTest, ReturnIsSentAsIdOkBeforeItsKeyUpAndSetFocusNullIgnoresKeys)
