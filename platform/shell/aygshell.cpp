@@ -3,9 +3,9 @@
 // SHCreateMenuBar's soft-key bar built from the SHMENUBAR data and menu
 // template of the program's resources (or the menu template alone with
 // SHCMBF_HMENU).  A soft key with a command sends it to the bar's parent as
-// WM_COMMAND; one with a pop-up opens it as a menu that runs its own modal
-// loop: Up and Down move its highlight, Return or a tap chooses, Escape or
-// a soft key closes it.  Leaves out the input panel, bitmaps on buttons,
+// WM_COMMAND; one with a pop-up opens it as a menu, in the modal loop
+// (modal.h): Up and Down move its highlight, Return or a tap chooses,
+// Escape, a soft key or a WM_QUIT closes it.  Leaves out the input panel, bitmaps on buttons,
 // menu bar messages (SHCMBM_*) and the shell's other services.
 #include <aygshell.h>
 
@@ -18,6 +18,7 @@
 #include "resources/image.h"
 #include "user/controls.h"
 #include "user/dialog.h"
+#include "user/modal.h"
 #include "user/state.h"
 #include "user/window.h"
 
@@ -134,14 +135,6 @@ LRESULT CALLBACK PopupProc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam)
     }
 }
 
-int popup_result(HWND popup, const std::shared_ptr<PopupData>& data)
-{
-    auto held = sync::lock();
-    if (find_window(popup) == nullptr && data->chosen == PopupData::pending)
-        return PopupData::cancelled;
-    return data->chosen;
-}
-
 // Shows the pop-up of soft key `key` and runs its loop; the chosen item's
 // command, or 0 when it was closed without a choice.
 UINT track_popup(HWND bar, HWND owner, int key, const std::vector<MenuItem>& items)
@@ -165,20 +158,13 @@ UINT track_popup(HWND bar, HWND owner, int key, const std::vector<MenuItem>& ite
             b->open_menu = popup;
         user::mark_views_dirty();
     }
-    MSG msg;
-    while (popup_result(popup, data) == PopupData::pending) {
-        const BOOL got = GetMessageW(&msg, nullptr, 0, 0);
-        if (got == 0) {
-            PostQuitMessage(static_cast<int>(msg.wParam));
-            close_popup(popup, PopupData::cancelled);
-            break;
-        }
-        if (got == -1)
-            break;
-        TranslateMessage(&msg);
-        DispatchMessageW(&msg);
+    // A WM_QUIT, or the menu's window destroyed, closes it without a choice.
+    user::run_modal_loop(popup, false, [&] { return data->chosen != PopupData::pending; });
+    int chosen;
+    {
+        auto held = sync::lock();
+        chosen = data->chosen;
     }
-    const int chosen = popup_result(popup, data);
     if (IsWindow(popup))
         DestroyWindow(popup);
     {

@@ -2,9 +2,10 @@
 // a dialog from a classic template (its DS_SETFONT font, every control in
 // template order, geometry from dialog units), send WM_SETFONT and
 // WM_INITDIALOG (TRUE puts the focus on the first tab stop; EndDialog there
-// ends the dialog before it is shown), disable the owner, and run a modal
-// loop, nested in any loop already running, until EndDialog; the default
-// dialog procedure hands messages to the program's DLGPROC.
+// ends the dialog before it is shown), disable the owner, and run the modal
+// loop (modal.h) until EndDialog (a WM_QUIT or the dialog destroyed: 0; a
+// failed GetMessageW: -1); the default dialog procedure hands messages to
+// the program's DLGPROC.
 // IsDialogMessageW navigates as Windows does: every key to a control that
 // wants all keys, else Tab and Shift+Tab over the WS_TABSTOP controls in
 // template order, arrows and characters to the control that wants them,
@@ -26,6 +27,7 @@
 #include "fonts.h"
 #include "keys.h"
 #include "kernel/sync.h"
+#include "modal.h"
 #include "resources/image.h"
 #include "state.h"
 #include "view.h"
@@ -209,31 +211,6 @@ bool dialog_key(HWND dialog, const MSG& msg, LRESULT code)
     }
 }
 
-// Ends when EndDialog was called or the dialog is gone; a WM_QUIT ends the
-// loop and stays for the loop outside.
-void modal_loop(HWND dialog, const std::shared_ptr<DialogData>& data)
-{
-    MSG msg;
-    for (;;) {
-        {
-            auto held = sync::lock();
-            if (data->ended || find_window(dialog) == nullptr)
-                return;
-        }
-        const BOOL got = GetMessageW(&msg, nullptr, 0, 0);
-        if (got == 0) {
-            PostQuitMessage(static_cast<int>(msg.wParam));
-            return;
-        }
-        if (got == -1)
-            return;
-        if (!IsDialogMessageW(dialog, &msg)) {
-            TranslateMessage(&msg);
-            DispatchMessageW(&msg);
-        }
-    }
-}
-
 LOGFONTW template_font(const DialogTemplate& t)
 {
     if (!t.has_font)
@@ -375,17 +352,21 @@ INT_PTR WINAPI DialogBoxIndirectParamW(HINSTANCE hInstance, LPCDLGTEMPLATEW hDia
     }
     // The owner takes no input while its modal dialog is up.
     const bool owner_was_enabled = hWndParent && !EnableWindow(hWndParent, FALSE);
+    ModalEnd end = ModalEnd::answered;
     if (initialise(dialog, data, dwInitParam)) {
         // Shown complete: whoever reads the log's dialog.open finds it on the screen.
         publish_views();
         ShowWindow(dialog, SW_SHOW);
         eventlog::write("dialog.open", {{"title", narrow(parsed->caption)}, {"template", data->template_id}});
-        modal_loop(dialog, data);
+        end = run_modal_loop(dialog, true, [&] { return data->ended; });
     }
-    INT_PTR result;
+    const DWORD loop_error = GetLastError();
+    // Ended without EndDialog (a WM_QUIT, or the dialog destroyed): 0.
+    INT_PTR result = end == ModalEnd::failed ? -1 : 0;
     {
         auto held = sync::lock();
-        result = data->ended ? data->result : 0;
+        if (data->ended)
+            result = data->result;
     }
     if (owner_was_enabled)
         EnableWindow(hWndParent, TRUE);
@@ -393,7 +374,7 @@ INT_PTR WINAPI DialogBoxIndirectParamW(HINSTANCE hInstance, LPCDLGTEMPLATEW hDia
         DestroyWindow(dialog);
     release_font(data);
     eventlog::write("dialog.end", {{"result", static_cast<int64_t>(result)}});
-    return result;
+    return end == ModalEnd::failed ? fail(loop_error, result) : result;
 }
 
 INT_PTR WINAPI DialogBoxParamW(HINSTANCE hInstance, LPCWSTR lpTemplateName, HWND hWndParent, DLGPROC lpDialogFunc,

@@ -3,18 +3,20 @@
 // shows over its owner with its text, icon type and "ok", and a nested
 // modal loop that ends when RETURN (the default button, MB_DEFBUTTON1-3),
 // ESCAPE (when the box can be cancelled), the title bar's "ok" (WM_COMMAND
-// IDOK) or a close request reaches it; the owner is disabled meanwhile.
-// Leaves out buttons as separate controls.
+// IDOK) or a close request reaches it; the owner is disabled meanwhile.  A
+// WM_QUIT, or the owner destroyed with the box, ends it without an answer:
+// 0, as for a box that failed.  Leaves out buttons as separate controls.
 #include <algorithm>
-#include <map>
 #include <vector>
 
+#include "crt/errors.h"
 #include "device/device.h"
 #include "device/eventlog.h"
 #include "display.h"
 #include "fonts.h"
-#include "screen_model.h"
 #include "kernel/sync.h"
+#include "modal.h"
+#include "screen_model.h"
 #include "state.h"
 #include "toplevel.h"
 #include "window.h"
@@ -22,17 +24,11 @@
 namespace wince::user {
 namespace {
 
-struct Box {
-    UINT type;
+// What a box keeps: its type and, once answered, the answer.
+struct BoxData : KindData {
+    UINT type = MB_OK;
     int result = 0;
 };
-
-// Boxes open on any thread of this process, by window.  Kernel lock.
-std::map<HWND, Box>& open_boxes()
-{
-    static auto* boxes = new std::map<HWND, Box>;
-    return *boxes;
-}
 
 // The box's buttons, left to right.
 std::vector<int> buttons(UINT type)
@@ -80,9 +76,9 @@ int cancel_button(UINT type)
 void end_box(HWND hwnd, int result)
 {
     auto held = sync::lock();
-    auto found = open_boxes().find(hwnd);
-    if (found != open_boxes().end() && found->second.result == 0 && result != 0) {
-        found->second.result = result;
+    BoxData* box = data_of<BoxData>(find_window(hwnd));
+    if (box && box->result == 0 && result != 0) {
+        box->result = result;
         sync::wake_all();
     }
 }
@@ -90,8 +86,8 @@ void end_box(HWND hwnd, int result)
 UINT box_type(HWND hwnd)
 {
     auto held = sync::lock();
-    auto found = open_boxes().find(hwnd);
-    return found == open_boxes().end() ? MB_OK : found->second.type;
+    const BoxData* box = data_of<BoxData>(find_window(hwnd));
+    return box ? box->type : MB_OK;
 }
 
 LRESULT CALLBACK MessageBoxProc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam)
@@ -143,13 +139,6 @@ nlohmann::json box_view(const std::wstring& text, const std::wstring& caption, U
     return j;
 }
 
-int box_result(HWND hwnd)
-{
-    auto held = sync::lock();
-    auto found = open_boxes().find(hwnd);
-    return found == open_boxes().end() ? IDCANCEL : found->second.result;
-}
-
 } // namespace
 } // namespace wince::user
 
@@ -168,51 +157,31 @@ int WINAPI MessageBoxW(HWND hWnd, LPCWSTR lpText, LPCWSTR lpCaption, UINT uType)
                                      hWnd, nullptr, nullptr, nullptr);
     if (box == nullptr)
         return 0;
-    {
-        auto held = sync::lock();
-        open_boxes()[box] = Box{uType};
-    }
+    auto data = std::make_shared<BoxData>();
+    data->type = uType;
     replace_window_proc(box, MessageBoxProc);
     {
         auto held = sync::lock();
-        if (Window* w = find_window(box))
-            w->role = Role::messagebox;
+        Window* w = find_window(box);
+        w->role = Role::messagebox;
+        w->data = data;
     }
     set_window_details(box, {{"view", box_view(text, caption, uType)}});
 
     // As a modal dialog's, the owner takes no input while the box is up.
     const bool owner_was_enabled = hWnd && IsWindow(hWnd) && !EnableWindow(hWnd, FALSE);
-
-    // The nested modal loop: everything of the thread keeps running, so the
-    // caller's timers and windows stay alive while the box is shown.
-    MSG msg;
-    bool quit = false;
-    int quit_code = 0;
-    while (box_result(box) == 0) {
-        const BOOL got = GetMessageW(&msg, nullptr, 0, 0);
-        if (got == 0) {
-            quit = true; // WM_QUIT ends the box and goes on to the outer loop
-            quit_code = static_cast<int>(msg.wParam);
-            end_box(box, cancel_button(uType) ? cancel_button(uType) : default_button(uType));
-            break;
-        }
-        if (got == -1) {
-            end_box(box, IDCANCEL);
-            break;
-        }
-        TranslateMessage(&msg);
-        DispatchMessageW(&msg);
-    }
-    const int result = box_result(box);
-    if (owner_was_enabled)
-        EnableWindow(hWnd, TRUE);
-    DestroyWindow(box);
+    // A box ended by a WM_QUIT, or destroyed with its owner, has no answer.
+    const ModalEnd end = run_modal_loop(box, false, [&] { return data->result != 0; });
+    const DWORD loop_error = GetLastError();
+    int result;
     {
         auto held = sync::lock();
-        open_boxes().erase(box);
+        result = data->result;
     }
-    if (quit)
-        PostQuitMessage(quit_code);
+    if (owner_was_enabled && IsWindow(hWnd))
+        EnableWindow(hWnd, TRUE);
+    if (IsWindow(box))
+        DestroyWindow(box);
     eventlog::write("messagebox.end", {{"result", result}});
-    return result;
+    return end == ModalEnd::failed ? fail(loop_error, 0) : result;
 }

@@ -231,16 +231,18 @@ HWND WINAPI CreateWindowExW(DWORD dwExStyle, LPCWSTR lpClassName, LPCWSTR lpWind
     }
     CREATESTRUCTW create{lpParam, hInstance, hMenu, hWndParent, nHeight, nWidth, Y, X,
                          static_cast<LONG>(dwStyle), lpWindowName, lpClassName, dwExStyle};
+    // Refused by its procedure, or destroyed while being made: the handle
+    // is no window any more.
     if (proc(hwnd, WM_CREATE, 0, reinterpret_cast<LPARAM>(&create)) == -1) {
         DestroyWindow(hwnd);
-        return nullptr;
+        return fail(ERROR_INVALID_WINDOW_HANDLE, HWND{nullptr});
     }
     nlohmann::json announce;
     {
         auto held = sync::lock();
         Window* w = find_window(hwnd);
         if (w == nullptr || w->destroying)
-            return nullptr; // destroyed while being created
+            return fail(ERROR_INVALID_WINDOW_HANDLE, HWND{nullptr});
         w->announced = true;
         if (top_level)
             announce = describe(*w, w->visible);

@@ -640,6 +640,31 @@ TEST_F(DialogTest, ADialogWithoutDsSetFontAnswersWmGetFontWithNull)
     EXPECT_EQ(seen.font_at_init, 0); // the system font
 }
 
+INT_PTR CALLBACK StayingProc(HWND, UINT msg, WPARAM, LPARAM) { return msg == WM_INITDIALOG; }
+
+// A dialog whose modal loop cannot take messages has failed: -1, and the
+// last error says why.
+TEST(DialogFailureTest, ALoopThatCannotTakeMessagesFailsTheDialogWithItsError)
+{
+    wince::clock::use_manual(0);
+    TempDevice device(nlohmann::json{{"faults", {{"*", {{"GetMessageW", 1}}}}}});
+    wince::device::reload_config();
+    struct {
+        DLGTEMPLATE dialog;
+        WORD menu, window_class, title;
+    } plain{{WS_POPUP | WS_CAPTION, 0, 0, 0, 0, 100, 50}, 0, 0, 0};
+    INT_PTR result = 0;
+    DWORD error = 0;
+    std::thread t = ks::spawn_device_thread([&] {
+        SetLastError(0);
+        result = DialogBoxIndirectParamW(nullptr, &plain.dialog, nullptr, StayingProc, 0);
+        error = GetLastError();
+    });
+    t.join();
+    EXPECT_EQ(result, -1);
+    EXPECT_EQ(error, static_cast<DWORD>(ERROR_NOT_ENOUGH_MEMORY));
+}
+
 class FontTest : public ::testing::TestWithParam<std::tuple<int, LONG, SIZE>> {};
 
 TEST_P(FontTest, TheBoldTitleFontAndDialogUnitsFollowTheDevicesDpi)

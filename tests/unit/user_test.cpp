@@ -459,6 +459,7 @@ TEST_F(UserTest, ClassesAndCreationFollowWindowsRules)
     EXPECT_EQ(CreateWindowExW(0, L"RecordingWindow", L"refused", 0, 0, 0, 0, 0, nullptr, nullptr, nullptr,
                               reinterpret_cast<void*>(-1)),
               nullptr);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_WINDOW_HANDLE));
     EXPECT_EQ(seen_of(WM_DESTROY).size(), 1u);
     EXPECT_TRUE(device_.events("window.create").empty());
 
@@ -573,6 +574,49 @@ TEST_F(UserTest, MessageBoxesDisableTheirOwnerAndReturnChoosesTheNamedDefaultBut
     EXPECT_EQ(results, (std::vector<int>{IDNO, IDCANCEL, IDOK}));
     EXPECT_FALSE(owner_enabled_during);
     EXPECT_TRUE(IsWindowEnabled(owner.hwnd()));
+}
+
+// A WM_QUIT ends a message box without an answer, even one whose default
+// button is Yes, and is posted again for the loop outside.
+TEST_F(UserTest, AQuitEndsAMessageBoxUnansweredAndReachesTheLoopOutside)
+{
+    int result = -1;
+    Retrieved after{};
+    std::thread asker = ks::spawn_device_thread([&] {
+        PostQuitMessage(5);
+        result = MessageBoxW(nullptr, L"Delete all?", L"Question", MB_YESNO);
+        MSG msg{};
+        after.result = PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE);
+        after.message = msg.message;
+        after.wparam = msg.wParam;
+    });
+    asker.join();
+    EXPECT_EQ(result, 0);
+    EXPECT_EQ(after, (Retrieved{TRUE, WM_QUIT, 5}));
+}
+
+// Destroying a box's owner destroys the box, and MessageBoxW returns.
+TEST_F(UserTest, AMessageBoxEndsWhenItsOwnerIsDestroyed)
+{
+    std::atomic<int> result{-1};
+    std::atomic<HWND> owner{nullptr};
+    std::atomic<DWORD> tid{0};
+    std::thread asker = ks::spawn_device_thread([&] {
+        register_recording_class();
+        tid = static_cast<DWORD>(::gettid());
+        owner = CreateWindowExW(0, L"RecordingWindow", L"Owner", WS_VISIBLE, 0, 0, 0, 0, nullptr, nullptr, nullptr,
+                                nullptr);
+        result = MessageBoxW(owner, L"Sure?", L"Question", MB_OKCANCEL);
+    });
+    ks::settle();
+    post(owner, WM_DESTROY_ME);
+    const bool returned = result != -1;
+    if (!returned)
+        user::deliver_thread_message(tid, WM_QUIT, 0, 0); // lets the thread go
+    asker.join();
+    EXPECT_TRUE(returned);
+    EXPECT_EQ(result, 0);
+    EXPECT_FALSE(user::toplevel::foreground());
 }
 
 TEST_F(UserTest, KeysGoToTheForegroundWindowOrElseTheNewestHiddenOne)
