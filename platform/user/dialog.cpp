@@ -276,37 +276,6 @@ bool initialise(HWND dialog, const std::shared_ptr<DialogData>& data, LPARAM par
     return true;
 }
 
-// The thread's active window: its newest raised visible top-level window.
-Window* active_window_locked()
-{
-    Window* active = nullptr;
-    for (auto& [hwnd, w] : state().windows)
-        if (w.top_level() && w.visible && w.thread == current_tid() && (!active || w.raised > active->raised))
-            active = &w;
-    return active;
-}
-
-// SetFocus(NULL): nothing of the thread has the focus and its keystrokes
-// are ignored until a window takes the focus again.
-HWND clear_focus()
-{
-    HWND top;
-    HWND previous;
-    {
-        auto held = sync::lock();
-        const Window* active = active_window_locked();
-        if (active == nullptr)
-            return nullptr;
-        top = active->hwnd;
-        previous = active->focus && find_window(active->focus) ? active->focus : nullptr;
-        mark_views_dirty();
-    }
-    if (previous)
-        SendMessageW(previous, WM_KILLFOCUS, 0, 0);
-    set_focus_control(top, nullptr);
-    return previous;
-}
-
 void release_font(const std::shared_ptr<DialogData>& data)
 {
     if (data->font)
@@ -456,59 +425,4 @@ BOOL WINAPI IsDialogMessageW(HWND hDlg, LPMSG lpMsg)
     TranslateMessage(lpMsg);
     DispatchMessageW(lpMsg);
     return TRUE;
-}
-
-HWND WINAPI SetFocus(HWND hWnd)
-{
-    if (hWnd == nullptr)
-        return clear_focus();
-    HWND top;
-    HWND previous;
-    {
-        auto held = sync::lock();
-        const Window* w = find_window(hWnd);
-        if (w == nullptr || w->thread != current_tid())
-            return fail(ERROR_INVALID_WINDOW_HANDLE, HWND{nullptr});
-        top = top_level_of(hWnd);
-        previous = find_window(top)->focus;
-        if (previous && find_window(previous) == nullptr)
-            previous = nullptr;
-        mark_views_dirty();
-    }
-    if (previous == hWnd)
-        return previous;
-    if (previous)
-        SendMessageW(previous, WM_KILLFOCUS, reinterpret_cast<WPARAM>(hWnd), 0);
-    set_focus_control(top, hWnd);
-    SendMessageW(hWnd, WM_SETFOCUS, reinterpret_cast<WPARAM>(previous), 0);
-    return previous;
-}
-
-HWND WINAPI GetFocus(void)
-{
-    auto held = sync::lock();
-    const Window* active = active_window_locked();
-    return active ? active->focus : nullptr;
-}
-
-HWND WINAPI GetParent(HWND hWnd)
-{
-    auto held = sync::lock();
-    const Window* w = find_window(hWnd);
-    if (w == nullptr)
-        return fail(ERROR_INVALID_WINDOW_HANDLE, HWND{nullptr});
-    return w->parent;
-}
-
-BOOL WINAPI SetWindowTextW(HWND hWnd, LPCWSTR lpString)
-{
-    return SendMessageW(hWnd, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(lpString)) ? TRUE : FALSE;
-}
-
-int WINAPI GetWindowTextW(HWND hWnd, LPWSTR lpString, int nMaxCount)
-{
-    if (lpString == nullptr || nMaxCount <= 0)
-        return 0;
-    return static_cast<int>(SendMessageW(hWnd, WM_GETTEXT, static_cast<WPARAM>(nMaxCount),
-                                         reinterpret_cast<LPARAM>(lpString)));
 }

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cwctype>
 
+#include "device/clock.h"
 #include "device/device.h"
 #include "kernel/sync.h"
 
@@ -58,6 +59,8 @@ std::vector<HWND> children_of(HWND parent)
         result.push_back(item.second);
     return result;
 }
+
+DWORD message_time() { return static_cast<DWORD>(clock::now()); }
 
 void mark_views_dirty()
 {

@@ -155,6 +155,8 @@ std::shared_ptr<T> shared_data_of(const Window* w)
 State& state();
 Window* find_window(HWND hwnd);
 Queue* queue_of(uint32_t tid);
+// A message's time stamp: the device clock in ms.
+DWORD message_time();
 // The calling thread's queue, created at its first message call.
 Queue& own_queue();
 // False, and nothing posted, when the queue already holds the most posted

@@ -1,7 +1,8 @@
 // Emulates Windows CE window classes and windows: registration per process,
 // creation with WM_CREATE, destruction with WM_DESTROY (children and owned
 // windows too, timers and pending messages discarded), visibility and the
-// default window procedure.  Leaves out geometry, painting, non-client
+// default window procedure, GetParent and the window text (SetWindowTextW,
+// GetWindowTextW).  Leaves out geometry, painting, non-client
 // messages and window extra bytes: nothing is drawn, the screen is text.
 #include <algorithm>
 #include <set>
@@ -403,4 +404,26 @@ LRESULT WINAPI DefWindowProcW(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam)
     default:
         return 0;
     }
+}
+
+HWND WINAPI GetParent(HWND hWnd)
+{
+    auto held = sync::lock();
+    const Window* w = find_window(hWnd);
+    if (w == nullptr)
+        return fail(ERROR_INVALID_WINDOW_HANDLE, HWND{nullptr});
+    return w->parent;
+}
+
+BOOL WINAPI SetWindowTextW(HWND hWnd, LPCWSTR lpString)
+{
+    return SendMessageW(hWnd, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(lpString)) ? TRUE : FALSE;
+}
+
+int WINAPI GetWindowTextW(HWND hWnd, LPWSTR lpString, int nMaxCount)
+{
+    if (lpString == nullptr || nMaxCount <= 0)
+        return 0;
+    return static_cast<int>(SendMessageW(hWnd, WM_GETTEXT, static_cast<WPARAM>(nMaxCount),
+                                         reinterpret_cast<LPARAM>(lpString)));
 }
