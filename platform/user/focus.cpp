@@ -63,10 +63,10 @@ HWND WINAPI SetFocus(HWND hWnd)
         previous = find_window(top)->focus;
         if (previous && find_window(previous) == nullptr)
             previous = nullptr;
+        if (previous == hWnd)
+            return previous; // nothing changes, nothing to show anew
         mark_views_dirty();
     }
-    if (previous == hWnd)
-        return previous;
     if (previous)
         SendMessageW(previous, WM_KILLFOCUS, reinterpret_cast<WPARAM>(hWnd), 0);
     set_focus_control(top, hWnd);

@@ -148,7 +148,7 @@ BOOL WINAPI PostMessageW(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam)
     if (local == Post::over_quota)
         return fail(ERROR_NOT_ENOUGH_QUOTA, FALSE);
     if (hWnd == nullptr)
-        return FALSE;
+        return fail(ERROR_INVALID_THREAD_ID, FALSE);
     const uint32_t pid = hwnd_pid(hWnd);
     if (pid != current_pid() && toplevel::find(hWnd)) {
         nlohmann::json message = message_fields(Msg, wParam, lParam);

@@ -348,7 +348,8 @@ BOOL WINAPI EnableWindow(HWND hWnd, BOOL bEnable)
             w->style &= ~static_cast<DWORD>(WS_DISABLED);
         else
             w->style |= WS_DISABLED;
-        mark_views_dirty();
+        if (was_disabled != !bEnable)
+            mark_views_dirty();
     }
     if (was_disabled != !bEnable)
         SendMessageW(hWnd, WM_ENABLE, bEnable ? TRUE : FALSE, 0);

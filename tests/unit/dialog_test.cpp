@@ -507,6 +507,15 @@ TEST_F(DialogTest, ReadingAControlLeavesTheScreenAsItIs)
     SendMessageW(combo, CB_GETCOUNT, 0, 0);
     SendMessageW(combo, CB_GETLBTEXT, 0, reinterpret_cast<LPARAM>(text));
     SendMessageW(check, BM_GETCHECK, 0, 0);
+    GetWindowTextW(combo, text, 8);
+    EnableWindow(check, TRUE); // nor do calls that leave all as it was
+    EXPECT_FALSE(dirty());
+    SetFocus(check);
+    {
+        auto held = ks::lock();
+        user::state().views_dirty = false;
+    }
+    SetFocus(check);
     EXPECT_FALSE(dirty());
     SendMessageW(combo, CB_SETCURSEL, 0, 0);
     EXPECT_TRUE(dirty());
