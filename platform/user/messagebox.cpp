@@ -19,6 +19,7 @@
 #include "screen_model.h"
 #include "state.h"
 #include "toplevel.h"
+#include "view.h"
 #include "window.h"
 
 namespace wince::user {
@@ -109,8 +110,6 @@ LRESULT CALLBACK MessageBoxProc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lpara
         return DefWindowProcW(hwnd, msg, wparam, lparam);
     }
 }
-
-screen::Rect to_rect(const RECT& r) { return {r.left, r.top, r.right - r.left, r.bottom - r.top}; }
 
 // A Pocket PC message box: as wide as the screen but for a margin, in the
 // middle of the window area, as tall as its wrapped text; its caption takes

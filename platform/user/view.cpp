@@ -19,8 +19,6 @@
 namespace wince::user {
 namespace {
 
-screen::Rect to_rect(const RECT& r) { return {r.left, r.top, r.right - r.left, r.bottom - r.top}; }
-
 LOGFONTW font_of(const Window& w)
 {
     if (w.font)
@@ -119,6 +117,8 @@ nlohmann::json describe_window(const Window& w, const display::Layout& layout)
 }
 
 } // namespace
+
+screen::Rect to_rect(const RECT& r) { return {r.left, r.top, r.right - r.left, r.bottom - r.top}; }
 
 void publish_views()
 {

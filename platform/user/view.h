@@ -2,7 +2,14 @@
 // (screen_model.h), published with the window registry.
 #pragma once
 
+#include <windows.h>
+
+#include "screen_model.h"
+
 namespace wince::user {
+
+// A rectangle of the window manager as the screen's model keeps it.
+screen::Rect to_rect(const RECT& r);
 
 // Rebuilds the views of every top-level window of the process and
 // publishes them.  Call without the kernel lock.
