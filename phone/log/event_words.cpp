@@ -103,6 +103,8 @@ std::string sound_flags(uint64_t flags)
 std::string message_box_result(uint64_t result)
 {
     switch (result) {
+    // No button was pressed: a WM_QUIT or its owner's end closed the box.
+    case 0: return "no answer (0)";
     case IDOK: return "OK";
     case IDCANCEL: return "Cancel";
     case IDYES: return "Yes";

@@ -261,6 +261,10 @@ std::string dialog_open(StoryMemory&, const json& event)
 
 std::string dialog_end(StoryMemory&, const json& event)
 {
+    // DialogBox's -1 is its failure, never a result a program passes.
+    const auto result = event.find("result");
+    if (result != event.end() && result->is_number_integer() && result->get<int64_t>() == -1)
+        return "dialog failed: it ended without a result (-1)";
     return "dialog closed: " + dialog_result(text_of(event, "exe"), number_of(event, "result"));
 }
 

@@ -163,6 +163,9 @@ TEST(Story, NumbersAreToldByName)
     EXPECT_EQ(story.tell(event(0, "dialog.end", {{"result", 0x800D}}, "CallTickerCfg.exe")).what,
               "dialog closed: IDM_OK (32781)");
     EXPECT_EQ(story.tell(event(0, "dialog.end", {{"result", 0x800D}}, "DialogProbe.exe")).what, "dialog closed: 32781");
+    EXPECT_EQ(story.tell(event(0, "dialog.end", {{"result", -1}}, "DialogProbe.exe")).what,
+              "dialog failed: it ended without a result (-1)");
+    EXPECT_EQ(story.tell(event(0, "messagebox.end", {{"result", 0}})).what, "message box closed: no answer (0)");
 }
 
 TEST(Story, TheStepsUnderASoundAreDetailsUnlessTheyFailed)
