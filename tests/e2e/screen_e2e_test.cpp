@@ -12,6 +12,9 @@
 
 #include <gtest/gtest.h>
 
+#include <windows.h>
+#include <pm.h>
+
 #include "phone_runner.h"
 #include "test_device.h"
 
@@ -281,4 +284,20 @@ TEST(ScreenDpi, TheDialogKeepsItsLayoutAtTwiceTheDpi)
         ASSERT_FALSE(phone.wait_for("process.exit", [&](const auto& e) { return e["pid"] == pid; }).is_null());
     }
     EXPECT_EQ(shown[0], shown[1]);
+}
+
+// The screen is dark only while the backlight is off; the phone's screen
+// under it still takes its soft keys, as a panel does without its light.
+TEST_F(ScreenE2E, OnlyTheBacklightDarkensTheScreen)
+{
+    ASSERT_EQ(SetDevicePower(const_cast<wchar_t*>(L"BKL1:"), POWER_NAME, D4), static_cast<DWORD>(ERROR_SUCCESS));
+    phone_.ok({"call", "incoming"});
+    EXPECT_EQ(phone_.ok({"ui"}), "null\n");
+    EXPECT_EQ(phone_.ok({"screen"}), "The screen is dark: the backlight is off.\n");
+    phone_.ok({"key", "F2"}); // Ignore
+    EXPECT_EQ(phone_.events("call").back()["state"], "LINECALLSTATE_IDLE");
+
+    ASSERT_EQ(SetDevicePower(const_cast<wchar_t*>(L"BKL1:"), POWER_NAME, PwrDeviceUnspecified),
+              static_cast<DWORD>(ERROR_SUCCESS));
+    EXPECT_EQ(nlohmann::json::parse(phone_.ok({"ui"}))["screen"], "home");
 }
