@@ -4,8 +4,10 @@
 // the title bar, and centred lines of text in between.
 #include "screens/shown_screen.h"
 
+#include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstdio>
 #include <ctime>
 
 #include <pm.h>
