@@ -198,10 +198,11 @@ void answer_call(uint32_t id)
 
 void drop(uint32_t id)
 {
-    const auto call = radio::find(id);
-    if (call && call->state != LINECALLSTATE_DISCONNECTED)
-        set_state(id, LINECALLSTATE_DISCONNECTED);
-    set_state(id, LINECALLSTATE_IDLE);
+    const auto changed = radio::drop(id);
+    if (changed.empty())
+        throw Failure("no call " + std::to_string(id) + " on the device (it went idle)");
+    for (const auto& call : changed)
+        print_call(call);
 }
 
 void add_new_call_options(CLI::App* command, CallOptions& options)

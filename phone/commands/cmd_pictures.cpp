@@ -6,10 +6,9 @@
 #include "commands/commands.h"
 #include "device/device.h"
 #include "device/eventlog.h"
-#include "drivers/power_state.h"
 #include "render/screenshot.h"
 #include "render/timeline.h"
-#include "user/screen_model.h"
+#include "screens/shown_screen.h"
 
 namespace phone {
 namespace {
@@ -27,11 +26,10 @@ void timeline(const std::string& out)
 
 void screenshot(const std::string& out, int scale)
 {
-    const auto screen = wince::screen::current();
-    const bool lit = wince::drivers::backlight().state != 4;
-    write_screenshot(screen, lit, scale, out);
-    std::printf("%s  %d x %d pixels%s\n", out.c_str(), screen.width * scale, screen.height * scale,
-                !lit ? ", backlight off" : screen.dark ? ", no window shown" : (", " + screen.title).c_str());
+    const auto screen = shown_screen();
+    write_screenshot(screen, scale, out);
+    std::printf("%s  %d x %d pixels, %s\n", out.c_str(), screen.width * scale, screen.height * scale,
+                screen.dark ? "backlight off" : screen.title.c_str());
 }
 
 } // namespace

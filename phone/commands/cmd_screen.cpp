@@ -1,5 +1,5 @@
-// phone screen / ui / tap / select: the device's screen as text or JSON,
-// and the stylus on it.
+// phone screen / ui / tap / select: what the device's screen shows, as text
+// or JSON, and the stylus on it.
 #include <cstdio>
 
 #include <nlohmann/json.hpp>
@@ -7,6 +7,7 @@
 #include "commands/commands.h"
 #include "input/stylus.h"
 #include "render/screen_text.h"
+#include "screens/shown_screen.h"
 #include "user/screen_model.h"
 
 namespace phone {
@@ -34,6 +35,14 @@ nlohmann::ordered_json ui_json(const screen::Screen& s)
         softkeys.push_back(k.label);
     nlohmann::ordered_json j = {{"title", s.title}, {"pid", s.pid},         {"hwnd", s.hwnd},
                         {"controls", controls}, {"softkeys", softkeys}, {"menu", nullptr}, {"messagebox", nullptr}};
+    if (s.owner == "phone") {
+        // No program's: no process, no window.
+        j["pid"] = nullptr;
+        j["hwnd"] = nullptr;
+        nlohmann::ordered_json own = {{"owner", s.owner}, {"screen", s.kind}};
+        own.update(j);
+        return own;
+    }
     if (s.menu)
         j["menu"] = s.menu->items;
     if (s.messagebox)
@@ -47,12 +56,12 @@ void add_screen_commands(CLI::App& app)
 {
     app.add_subcommand("screen", "The screen as text, laid out as on the device, with its controls' ids and labels")
         ->callback([] {
-            const auto shown = screen::current();
+            const auto shown = shown_screen();
             std::fputs((screen_text(shown) + screen_legend(shown)).c_str(), stdout);
         });
-    app.add_subcommand("ui", "The foreground window as JSON (null when the screen is dark)")->callback([] {
-        std::printf("%s\n", ui_json(screen::current()).dump(2).c_str());
-    });
+    app.add_subcommand("ui", "What the screen shows as JSON: the foreground window, or the phone's own screen "
+                             "(\"owner\": \"phone\"); null while the backlight is off")
+        ->callback([] { std::printf("%s\n", ui_json(shown_screen()).dump(2).c_str()); });
 
     auto* tap = app.add_subcommand("tap", "Tap the screen: ok, softkey left|right, menu TEXT, control ID|LABEL");
     tap->require_subcommand(1);

@@ -9,6 +9,7 @@
 #include "device/channel.h"
 #include "parsing.h"
 #include "render/screen_text.h"
+#include "screens/shown_screen.h"
 #include "user/screen_model.h"
 #include "user/touch.h"
 
@@ -18,11 +19,14 @@ namespace {
 namespace screen = wince::screen;
 namespace touch = wince::user::touch;
 
-screen::Screen lit_screen(const std::string& what)
+// The program's window that a tap meets; the phone's own screens take
+// only their soft keys (press_phone_softkey).
+screen::Screen program_screen(const std::string& what)
 {
-    screen::Screen s = screen::current();
-    if (s.dark)
-        throw Failure("cannot tap " + what + ": the screen is dark, no window is shown");
+    screen::Screen s = touched_screen();
+    if (s.owner == "phone")
+        throw Failure("cannot tap " + what + ": the phone's own screen '" + s.title + "' is shown" +
+                      (s.softkeys.empty() ? "" : ", which takes only its soft keys"));
     return s;
 }
 
@@ -110,7 +114,7 @@ const screen::Control& control_on_screen(const screen::Screen& s, const std::str
 
 void tap_ok()
 {
-    const screen::Screen s = lit_screen("ok");
+    const screen::Screen s = program_screen("ok");
     if (!s.ok_button)
         throw Failure("no \"ok\" in the title bar of '" + s.title + "'");
     if (s.messagebox)
@@ -124,16 +128,21 @@ void tap_softkey(const std::string& side)
     if (side != "left" && side != "right")
         throw Failure("softkey takes left or right, not '" + side + "'");
     const uint32_t index = side == "left" ? 0 : 1;
-    const screen::Screen s = lit_screen("the " + side + " soft key");
+    const screen::Screen s = touched_screen();
     not_behind_box(s, "the " + side + " soft key");
     if (index >= s.softkeys.size() || s.softkeys[index].label.empty())
         throw Failure("no " + side + " soft key on the screen of '" + s.title + "'");
-    send_tap(s.pid, {touch::Target::softkey, s.hwnd, 0, index}, s.title);
+    if (s.owner != "phone") {
+        send_tap(s.pid, {touch::Target::softkey, s.hwnd, 0, index}, s.title);
+        return;
+    }
+    if (!press_phone_softkey(static_cast<int>(index), "tap", {{"target", "softkey " + side}}))
+        throw Failure("the " + side + " soft key of '" + s.title + "' is gone: the screen has changed");
 }
 
 void tap_menu(const std::string& text)
 {
-    const screen::Screen s = lit_screen("menu item '" + text + "'");
+    const screen::Screen s = program_screen("menu item '" + text + "'");
     if (!s.menu)
         throw Failure("no menu is open on the screen of '" + s.title + "'");
     const auto& items = s.menu->items;
@@ -150,14 +159,14 @@ void tap_menu(const std::string& text)
 
 void tap_control(const std::string& id_text)
 {
-    const screen::Screen s = lit_screen("control " + id_text);
+    const screen::Screen s = program_screen("control " + id_text);
     const screen::Control& c = control_on_screen(s, id_text);
     send_tap(s.pid, {touch::Target::control, s.hwnd, static_cast<uint32_t>(static_cast<uint16_t>(c.id))}, s.title);
 }
 
 void select_item(const std::string& id_text, const std::string& index_text)
 {
-    const screen::Screen s = lit_screen("an item of control " + id_text);
+    const screen::Screen s = program_screen("an item of control " + id_text);
     const screen::Control& c = control_on_screen(s, id_text);
     if (c.kind != "COMBOBOX")
         throw Failure("control " + id_text + " of '" + s.title + "' is a " + c.kind + ", not a list to select from");

@@ -37,7 +37,7 @@
 #include "drivers/power_state.h"
 #include "kernel/process_table.h"
 #include "render/screen_text.h"
-#include "user/screen_model.h"
+#include "screens/shown_screen.h"
 #include "live/view_keys.h"
 #include "log/settings_view.h"
 #include "log/story.h"
@@ -134,7 +134,7 @@ struct Snapshot {
 // left out so that a whole dialog fits beside the status.
 std::vector<std::string> screen_lines()
 {
-    const std::string text = screen_text(wince::screen::current());
+    const std::string text = screen_text(shown_screen());
     std::vector<std::string> lines;
     size_t start = 0;
     for (size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1) {

@@ -231,14 +231,31 @@ void draw_messagebox(Grid& grid, const screen::MessageBoxView& box)
 
 std::string framed(const std::string& inner, char marker = ' ') { return std::string("|") + marker + inner + " |\n"; }
 
-std::string padded(std::string text, int width)
+// Characters, each UTF-8 sequence one.
+int glyphs(const std::string& text)
 {
     int length = 0;
     for (unsigned char c : text)
         length += (c & 0xC0) != 0x80;
+    return length;
+}
+
+std::string padded(std::string text, int width)
+{
+    const int length = glyphs(text);
     if (length < width)
         text += std::string(static_cast<size_t>(width - length), ' ');
     return text;
+}
+
+// The status bar's marks: the signal's bars, the battery, the clock.
+std::string status_marks(const screen::StatusBar& status)
+{
+    static const char* const bars[] = {"\u2582", "\u2584", "\u2586", "\u2588"};
+    std::string marks;
+    for (int i = 0; i < 4; ++i)
+        marks += i < status.signal ? bars[i] : "_";
+    return marks + " " + std::to_string(status.battery) + "% " + status.clock;
 }
 
 } // namespace
@@ -273,12 +290,12 @@ std::string screen_legend(const screen::Screen& s)
 std::string screen_text(const screen::Screen& s)
 {
     if (s.dark)
-        return "The screen is dark: no window is shown.\n";
+        return "The screen is dark: the backlight is off.\n";
     const std::string rule = "+" + std::string(columns + 2, '-') + "+\n";
     std::string out = rule;
-    const std::string ok = s.ok_button ? "[ok]" : "";
-    std::string title = s.title.substr(0, static_cast<size_t>(columns - 1 - static_cast<int>(ok.size())));
-    out += framed(padded(title, columns - static_cast<int>(ok.size())) + ok);
+    const std::string right = s.ok_button ? "[ok]" : s.status_bar ? status_marks(*s.status_bar) : "";
+    std::string title = s.title.substr(0, static_cast<size_t>(columns - 1 - glyphs(right)));
+    out += framed(padded(title, columns - glyphs(right)) + right);
     out += rule;
 
     // One grid row per line of the dialog font: 13 pixels at 96 dpi.

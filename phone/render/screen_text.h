@@ -12,7 +12,8 @@ namespace phone {
 // at its place (check boxes "[x]"/"[ ]", combo boxes with their item and a
 // "v" drop arrow, bold text between asterisks, a ">" in the left margin on
 // the focused control's row), an open menu or message box on top and the
-// soft keys at the bottom.  A dark screen is one line saying so.
+// soft keys at the bottom; the phone's own screens have the status bar's
+// marks in the title row.  A dark screen is one line saying so.
 std::string screen_text(const wince::screen::Screen& screen);
 
 // What names a control for a user: a button's own text, or the text of the

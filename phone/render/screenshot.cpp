@@ -35,6 +35,9 @@ constexpr Colour kBarTop{0.30, 0.30, 0.34};
 constexpr Colour kBarBottom{0.12, 0.12, 0.15};
 constexpr Colour kHighlight{0.10, 0.33, 0.72};
 constexpr Colour kButtonFace{0.86, 0.87, 0.90};
+constexpr Colour kPhoneTop{0.96, 0.97, 1.00};
+constexpr Colour kPhoneBottom{0.78, 0.85, 0.95};
+constexpr Colour kMutedMark{0.45, 0.55, 0.75};
 
 void fill(cairo_t* cr, const screen::Rect& r, Colour c)
 {
@@ -113,7 +116,10 @@ public:
 
     void paint()
     {
-        fill(cr_, {0, 0, s_.width, s_.height}, kWhite);
+        if (s_.owner == "phone")
+            gradient(cr_, {0, 0, s_.width, s_.height}, kPhoneTop, kPhoneBottom);
+        else
+            fill(cr_, {0, 0, s_.width, s_.height}, kWhite);
         title_bar();
         for (const auto& c : s_.controls)
             control(c);
@@ -139,6 +145,8 @@ private:
         screen::Rect caption = bar;
         caption.x += px(6);
         caption.width = (s_.ok_button ? s_.ok.x : bar.x + bar.width) - caption.x;
+        if (s_.status_bar)
+            caption.width = status_marks(*s_.status_bar) - caption.x;
         text(cr_, s_.messagebox ? s_.messagebox->caption : s_.title, caption, {px(13), true}, kWhite);
         if (s_.ok_button) {
             const auto& ok = s_.ok;
@@ -150,6 +158,31 @@ private:
             cairo_stroke(cr_);
             text(cr_, "ok", ok, {px(11), true}, kWhite, Align::Centre);
         }
+    }
+
+    // The status bar's marks at the right of the title bar: the signal's
+    // bars, the battery, the clock.  Returns where they begin.
+    int status_marks(const screen::StatusBar& status)
+    {
+        const auto& bar = s_.title_bar;
+        const Font font{px(12), true};
+        const Layout clock = layout_of(cr_, status.clock, font);
+        int clock_width = 0, clock_height = 0;
+        pango_layout_get_pixel_size(clock.get(), &clock_width, &clock_height);
+        const int right = bar.x + bar.width - px(4);
+        text(cr_, status.clock, {right - clock_width, bar.y, clock_width, bar.height}, font, kWhite);
+        const screen::Rect battery{right - clock_width - px(26), bar.y + (bar.height - px(9)) / 2, px(18), px(9)};
+        frame(cr_, battery, kWhite, std::max(1, px(1)));
+        fill(cr_, {battery.x + battery.width, battery.y + px(2), px(2), battery.height - px(4)}, kWhite);
+        const int inner = (battery.width - px(4)) * std::clamp(status.battery, 0, 100) / 100;
+        fill(cr_, {battery.x + px(2), battery.y + px(2), inner, battery.height - px(4)}, kWhite);
+        const int base = bar.y + bar.height - px(8);
+        const int left = battery.x - px(22);
+        for (int i = 0; i < 4; ++i) {
+            const int height = px(3 + 3 * i);
+            fill(cr_, {left + i * px(4), base - height, px(3), height}, i < status.signal ? kWhite : kMutedMark);
+        }
+        return left - px(4);
     }
 
     Font font_of(const screen::Control& c) const { return {c.font_height > 0 ? c.font_height : px(11), c.bold}; }
@@ -297,7 +330,7 @@ private:
         for (size_t i = 0; i < s_.softkeys.size(); ++i) {
             const auto& key = s_.softkeys[i];
             text(cr_, key.label + (key.popup ? " \u25B4" : ""), key.rect, {px(13), true}, kWhite, Align::Centre);
-            if (i > 0) {
+            if (i > 0 && !s_.softkeys[i - 1].label.empty()) {
                 set_colour(cr_, {0.55, 0.55, 0.6});
                 cairo_set_line_width(cr_, 1);
                 cairo_move_to(cr_, key.rect.x + 0.5, key.rect.y + px(5));
@@ -378,7 +411,7 @@ private:
 
 } // namespace
 
-void write_screenshot(const screen::Screen& s, bool lit, int scale, const std::filesystem::path& file)
+void write_screenshot(const screen::Screen& s, int scale, const std::filesystem::path& file)
 {
     if (scale < 1 || scale > 8)
         throw Failure("--scale must be 1 to 8 (not " + std::to_string(scale) + ")");
@@ -398,7 +431,7 @@ void write_screenshot(const screen::Screen& s, bool lit, int scale, const std::f
         throw Failure("cannot make a picture of " + std::to_string(s.width) + " x " + std::to_string(s.height) +
                       " pixels");
     cairo_t* cr = cairo_create(device.get());
-    if (lit && !s.dark)
+    if (!s.dark)
         Painter(cr, s).paint();
     else
         fill(cr, {0, 0, s.width, s.height}, kBlack);

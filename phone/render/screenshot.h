@@ -1,5 +1,6 @@
 // The device's screen in pixels, as the phone shows it: drawn with cairo
-// and pango from the screen model that the device's programs publish.
+// and pango from the screen model: a program's window as it publishes it,
+// or the phone's own screen.
 #pragma once
 
 #include <filesystem>
@@ -10,9 +11,9 @@ namespace phone {
 
 // Writes the screen as a PNG of screen.width x screen.height pixels, each
 // drawn as `scale` x `scale` pixels, so that every scale shows the same
-// picture; all black when `lit` is false (the backlight is off) or no
-// window is shown.  Throws Failure for a file name not ending in .png and
-// when the file cannot be written.
-void write_screenshot(const wince::screen::Screen& screen, bool lit, int scale, const std::filesystem::path& file);
+// picture; all black when the screen is dark (the backlight is off).
+// Throws Failure for a file name not ending in .png and when the file
+// cannot be written.
+void write_screenshot(const wince::screen::Screen& screen, int scale, const std::filesystem::path& file);
 
 } // namespace phone

@@ -262,6 +262,20 @@ std::vector<Call> answer(uint32_t id)
     return changed;
 }
 
+std::vector<Call> drop(uint32_t id)
+{
+    std::vector<Call> changed;
+    const auto call = find(id);
+    if (!call)
+        return changed;
+    if (call->state != LINECALLSTATE_DISCONNECTED)
+        if (auto disconnected = change_state(id, LINECALLSTATE_DISCONNECTED))
+            changed.push_back(*disconnected);
+    if (auto idle = change_state(id, LINECALLSTATE_IDLE))
+        changed.push_back(*idle);
+    return changed;
+}
+
 std::vector<Call> swap()
 {
     std::vector<Call> connected, held;

@@ -76,6 +76,11 @@ std::optional<Call> change_state(uint32_t id, uint32_t state);
 // calls changed, in order.
 std::vector<Call> answer(uint32_t id);
 
+// Hangs a call up as the network ends it: disconnected (unless it is
+// already), then idle.  Returns the calls changed, in order; empty when
+// there is no such call.
+std::vector<Call> drop(uint32_t id);
+
 // The active call on hold and the held one connected, in that order; the
 // one-step change a user knows.  Empty when there is not exactly one
 // connected and one held call.

@@ -8,7 +8,9 @@
 // the window's controls between the title bar and the soft-key bar, the soft
 // keys, and on top an open menu or a message box.  When the foreground is a
 // menu or a message box, the window beneath it is the base of the picture.
-// With no visible window the screen is dark.
+// With no visible window the screen is dark.  The phone composes its own
+// screens (home, incoming call, in call) from this one and the device's
+// state: those carry an owner and the marks of the status bar.
 //
 // Readers that redraw on change watch watch_dir() with inotify
 // (IN_CLOSE_WRITE, IN_MOVED_TO, IN_DELETE) and call current() again.
@@ -87,6 +89,14 @@ struct MessageBoxView {
     bool operator==(const MessageBoxView&) const = default;
 };
 
+// The marks of the phone's status bar, at the right of its title bar.
+struct StatusBar {
+    int signal = 0;      // bars of the radio's signal, 0 to 4
+    int battery = 100;   // charge in percent
+    std::string clock{}; // the time as the bar shows it
+    bool operator==(const StatusBar&) const = default;
+};
+
 struct Screen {
     int width = 240;  // device pixels
     int height = 320;
@@ -104,6 +114,12 @@ struct Screen {
     std::vector<SoftKey> softkeys{}; // left to right
     std::optional<Menu> menu{};
     std::optional<MessageBoxView> messagebox{};
+    // Empty for a program's window; "phone" for the phone's own screens,
+    // which no program publishes (pid and hwnd 0), with their kind ("home",
+    // "incoming", "call") and status bar.
+    std::string owner{};
+    std::string kind{};
+    std::optional<StatusBar> status_bar{};
     bool operator==(const Screen&) const = default;
 };
 

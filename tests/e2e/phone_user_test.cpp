@@ -468,3 +468,100 @@ TEST_F(PhoneUser, ADefaultCallReadsAsAStoryAndTheBeepLeavesTheChimesAlone)
 }
 
 } // namespace
+
+namespace {
+
+// (call, state) of each call event, the state without its LINECALLSTATE_.
+std::vector<std::pair<int, std::string>> call_changes(const Phone& phone)
+{
+    std::vector<std::pair<int, std::string>> out;
+    for (const auto& e : phone.events("call"))
+        out.emplace_back(e["call"].get<int>(), e["state"].get<std::string>().substr(14));
+    return out;
+}
+
+std::vector<std::string> phone_presses(const Phone& phone)
+{
+    std::vector<std::string> out;
+    for (const auto& e : phone.events())
+        if (e["exe"] == "phone" && (e["event"] == "key" || e["event"] == "tap"))
+            out.push_back(e["event"] == "key" ? "key " + e["key"].get<std::string>() + " to " + e["target"].dump()
+                                              : "tap " + e["target"].get<std::string>());
+    return out;
+}
+
+} // namespace
+
+TEST_F(PhoneUser, ThePhonesOwnScreensTakeTheSoftKeysAndActOnTheCalls)
+{
+    Init();
+    const auto ui = [this] { return json::parse(phone_->ok({"ui"})); };
+    json shown = ui();
+    EXPECT_EQ(shown["owner"], "phone");
+    EXPECT_EQ(shown["screen"], "home");
+    EXPECT_EQ(shown["softkeys"], json::array());
+
+    phone_->ok({"call", "incoming", "--number", "5550100"});
+    shown = ui();
+    EXPECT_EQ(shown["screen"], "incoming");
+    EXPECT_EQ(shown["softkeys"], json({"Answer", "Ignore"}));
+    EXPECT_NE(shown["controls"].dump().find("\"5550100\""), std::string::npos) << shown.dump();
+    phone_->ok({"key", "F1"}); // Answer
+    shown = ui();
+    EXPECT_EQ(shown["screen"], "call");
+    EXPECT_EQ(shown["softkeys"], json({"", "End"}));
+
+    phone_->ok({"call", "incoming", "--number", "5550199"});
+    phone_->ok({"tap", "softkey", "left"}); // Answer: the connected call is held first
+    phone_->ok({"key", "F2"});              // End: the call shown, the one just answered
+    EXPECT_NE(ui()["controls"].dump().find("Call 1 on hold"), std::string::npos);
+    phone_->ok({"tap", "softkey", "right"}); // End
+    EXPECT_EQ(ui()["screen"], "home");
+    const CommandResult none = phone_->run({"tap", "softkey", "left"});
+    EXPECT_NE(none.errors.find("no left soft key on the screen of 'Home'"), std::string::npos) << none.errors;
+
+    phone_->ok({"call", "incoming"});
+    phone_->ok({"key", "F2"}); // Ignore
+    EXPECT_EQ(call_changes(*phone_), (std::vector<std::pair<int, std::string>>{
+                                         {1, "OFFERING"}, {1, "CONNECTED"}, {2, "OFFERING"}, {1, "ONHOLD"},
+                                         {2, "CONNECTED"}, {2, "DISCONNECTED"}, {2, "IDLE"}, {1, "DISCONNECTED"},
+                                         {1, "IDLE"}, {3, "OFFERING"}, {3, "DISCONNECTED"}, {3, "IDLE"}}));
+    // Each press is logged by the phone, which took it, before what it changed.
+    EXPECT_EQ(phone_presses(*phone_), (std::vector<std::string>{"key F1 to 0", "tap softkey left", "key F2 to 0",
+                                                                "tap softkey right", "key F2 to 0"}));
+    const auto all = phone_->events();
+    const auto first_press = std::find_if(all.begin(), all.end(), [](const json& e) { return e["event"] == "key"; });
+    ASSERT_NE(first_press, all.end());
+    EXPECT_EQ((*std::next(first_press))["state"], "LINECALLSTATE_CONNECTED");
+}
+
+TEST_F(PhoneUser, InACallTheProgramsKeepTheirKeysAndTheirWindowsAndARingingCallComesOnTop)
+{
+    Init();
+    const long monitor = StartMonitor();
+    phone_->ok({"call", "incoming", "--number", "5550100"});
+    phone_->ok({"key", "F1"});
+    ASSERT_FALSE(phone_->wait_for("window.create", [monitor](const json& e) { return e["pid"] == monitor; }).is_null());
+    // Return still reaches the monitor's hidden window, under the in-call screen.
+    phone_->ok({"key", "RETURN"});
+    const auto key = phone_->wait_for("key", [monitor](const json& e) { return e["pid"] == monitor; });
+    ASSERT_FALSE(key.is_null());
+    EXPECT_NE(key["target"], 0);
+
+    // The settings program's dialog is in front during the call; a waiting
+    // call rings over it, and once it is ignored the dialog is back.
+    const long settings = static_cast<long>(
+        testing_support::started_pid(phone_->ok({"run", "\\Program Files\\CallTicker\\CallTickerCfg.exe"})));
+    ASSERT_FALSE(phone_->wait_for("dialog.open", [settings](const json& e) { return e["pid"] == settings; }).is_null());
+    json shown = json::parse(phone_->ok({"ui"}));
+    EXPECT_EQ(shown["pid"], settings);
+    EXPECT_FALSE(shown.contains("owner"));
+    phone_->ok({"call", "incoming", "--number", "5550199"});
+    EXPECT_EQ(json::parse(phone_->ok({"ui"}))["screen"], "incoming");
+    phone_->ok({"tap", "softkey", "right"}); // Ignore
+    EXPECT_EQ(json::parse(phone_->ok({"ui"}))["pid"], settings);
+    EXPECT_EQ(call_changes(*phone_).back(), (std::pair<int, std::string>{2, "IDLE"}));
+    phone_->ok({"tap", "softkey", "left"}); // the dialog's own soft key: it stores and ends
+    EXPECT_FALSE(phone_->wait_for("process.exit", [settings](const json& e) { return e["pid"] == settings; }).is_null());
+    EXPECT_EQ(call_changes(*phone_).back(), (std::pair<int, std::string>{2, "IDLE"})); // call 1 goes on
+}

@@ -12,6 +12,9 @@
 
 #include <gtest/gtest.h>
 
+#include <windows.h>
+#include <pm.h>
+
 #include "phone_runner.h"
 #include "test_device.h"
 
@@ -87,8 +90,9 @@ protected:
 
 TEST_F(ScreenE2E, TheScreenShowsTheDialogAndTapsActAsTheFingerWould)
 {
-    EXPECT_EQ(phone_.ok({"screen"}), "The screen is dark: no window is shown.\n");
-    EXPECT_EQ(phone_.ok({"ui"}), "null\n");
+    // No program yet: the phone's own home screen.
+    EXPECT_NE(phone_.ok({"screen"}).find("| Home "), std::string::npos);
+    EXPECT_EQ(nlohmann::json::parse(phone_.ok({"ui"}))["owner"], "phone");
     const uint32_t pid = start();
 
     const std::string text = phone_.ok({"screen"});
@@ -175,7 +179,7 @@ TEST_F(ScreenE2E, TapsAtWhatTheScreenDoesNotShowAreRefusedWithOneClearLine)
         EXPECT_NE(r.errors.find(says), std::string::npos) << r.errors;
         EXPECT_EQ(std::count(r.errors.begin(), r.errors.end(), '\n'), 1) << r.errors;
     };
-    refused({"tap", "ok"}, "the screen is dark");
+    refused({"tap", "ok"}, "cannot tap ok: the phone's own screen 'Home' is shown");
     start();
     refused({"tap", "control", "4242"}, "no control 4242 on the screen of 'Probe'");
     refused({"tap", "menu", "About..."}, "no menu is open");
@@ -280,4 +284,20 @@ TEST(ScreenDpi, TheDialogKeepsItsLayoutAtTwiceTheDpi)
         ASSERT_FALSE(phone.wait_for("process.exit", [&](const auto& e) { return e["pid"] == pid; }).is_null());
     }
     EXPECT_EQ(shown[0], shown[1]);
+}
+
+// The screen is dark only while the backlight is off; the phone's screen
+// under it still takes its soft keys, as a panel does without its light.
+TEST_F(ScreenE2E, OnlyTheBacklightDarkensTheScreen)
+{
+    ASSERT_EQ(SetDevicePower(const_cast<wchar_t*>(L"BKL1:"), POWER_NAME, D4), static_cast<DWORD>(ERROR_SUCCESS));
+    phone_.ok({"call", "incoming"});
+    EXPECT_EQ(phone_.ok({"ui"}), "null\n");
+    EXPECT_EQ(phone_.ok({"screen"}), "The screen is dark: the backlight is off.\n");
+    phone_.ok({"key", "F2"}); // Ignore
+    EXPECT_EQ(phone_.events("call").back()["state"], "LINECALLSTATE_IDLE");
+
+    ASSERT_EQ(SetDevicePower(const_cast<wchar_t*>(L"BKL1:"), POWER_NAME, PwrDeviceUnspecified),
+              static_cast<DWORD>(ERROR_SUCCESS));
+    EXPECT_EQ(nlohmann::json::parse(phone_.ok({"ui"}))["screen"], "home");
 }

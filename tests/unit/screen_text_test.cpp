@@ -35,7 +35,7 @@ std::vector<std::string> lines(const std::string& text)
 
 TEST(ScreenText, ADarkScreenIsOneLine)
 {
-    EXPECT_EQ(phone::screen_text(screen::Screen{}), "The screen is dark: no window is shown.\n");
+    EXPECT_EQ(phone::screen_text(screen::Screen{}), "The screen is dark: the backlight is off.\n");
 }
 
 TEST(ScreenText, ControlsLandInTheirRowsWithTheirStates)
