@@ -4,8 +4,11 @@
 // time is the FILETIME of its last change.  Subkeys are enumerated by
 // their folded names, values in the order they were first set.  Leaves
 // out what hive.h leaves out: classes, security, volatile keys.
+#include <algorithm>
 #include <chrono>
 #include <cwctype>
+#include <iterator>
+#include <utility>
 
 #include <locale.h>
 #include <sqlite3.h>
@@ -82,22 +85,13 @@ KeyId Transaction::create_subkey(KeyId parent, std::wstring_view name)
 std::string Transaction::key_path(KeyId key)
 {
     static constexpr const char* sql = "SELECT parent, name FROM keys WHERE id = ?1";
+    static constexpr std::pair<KeyId, const char*> roots[] = {
+        {local_machine_id, "HKLM"}, {current_user_id, "HKCU"}, {classes_root_id, "HKCR"}, {users_id, "HKU"}};
     std::vector<std::string> names;
     while (key != 0) {
-        if (key == local_machine_id) {
-            names.push_back("HKLM");
-            break;
-        }
-        if (key == current_user_id) {
-            names.push_back("HKCU");
-            break;
-        }
-        if (key == classes_root_id) {
-            names.push_back("HKCR");
-            break;
-        }
-        if (key == users_id) {
-            names.push_back("HKU");
+        const auto root = std::find_if(std::begin(roots), std::end(roots), [key](const auto& r) { return r.first == key; });
+        if (root != std::end(roots)) {
+            names.push_back(root->second);
             break;
         }
         Query query(hive_.statement(sql));
