@@ -10,12 +10,10 @@
 #include <string>
 #include <vector>
 
-#include <fcntl.h>
 #include <poll.h>
 #include <spawn.h>
 #include <sys/mman.h>
 #include <sys/syscall.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
