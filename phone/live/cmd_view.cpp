@@ -96,9 +96,7 @@ public:
         if (!watch_)
             throw Failure(std::string("cannot watch the device: ") + std::strerror(errno));
         root_ = watch_.add(device::root());
-        run_ = watch_.add(device::run_dir());
-        watch_.add(device::run_dir() / "windows");
-        watch_.add(device::run_dir() / "proc");
+        watch_run();
     }
 
     int fd() const { return watch_.fd(); }
@@ -111,13 +109,22 @@ public:
             if (change.folder == run_ && (change.mask & IN_CREATE) && (change.mask & IN_ISDIR))
                 watch_.add(device::run_dir() / change.name);
             if (change.folder == root_ && change.name == "run")
-                run_ = watch_.add(device::run_dir());
+                watch_run();
             news = news || matters(change);
         });
         return news;
     }
 
 private:
+    // run/ and the folders the programs make in it; boot makes run/ anew,
+    // and its folders may be there before the view hears of it.
+    void watch_run()
+    {
+        run_ = watch_.add(device::run_dir());
+        watch_.add(device::run_dir() / "windows");
+        watch_.add(device::run_dir() / "proc");
+    }
+
     bool matters(const device::FolderChange& change) const
     {
         const std::string& name = change.name;
