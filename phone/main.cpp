@@ -123,11 +123,9 @@ std::string missing_subcommand(CLI::App& app, const CommandWords& reached)
            names + " (see " + reached.path + " --help)";
 }
 
-} // namespace
-
-int main(int argc, char** argv)
+// The tool's own options: --version, --device, --help-all.
+void add_tool_options(CLI::App& app)
 {
-    CLI::App app{"phone: drive an emulated Windows Mobile phone"};
     app.formatter(std::make_shared<HelpFormatter>());
     app.require_subcommand(1);
     app.fallthrough();
@@ -143,8 +141,10 @@ int main(int argc, char** argv)
            "--device", [](const std::string& dir) { wince::device::set_root(dir); },
            "Device folder (default: $WINCE_DEVICE_DIR or ~/.local/state/wince-device)")
         ->type_name("DIR");
-    wince::device::set_program("phone");
+}
 
+void add_commands(CLI::App& app)
+{
     phone::add_device_commands(app);
     phone::add_boot_command(app);
     phone::add_reg_commands(app);
@@ -157,10 +157,14 @@ int main(int argc, char** argv)
     phone::add_picture_commands(app);
     phone::add_view_commands(app);
     phone::add_demo_commands(app, [&app] { return app.get_option("--device")->count() > 0; });
-    // Every command but those that make a device needs one, and relies on
-    // its device.json: a folder without one, or a file the device cannot
-    // use, is reported before the command runs (and before it creates
-    // anything in a folder that is no device).
+}
+
+// Every command but those that make a device needs one, and relies on its
+// device.json: a folder without one, or a file the device cannot use, is
+// reported before the command runs (and before it creates anything in a
+// folder that is no device).
+void require_device(CLI::App& app)
+{
     app.parse_complete_callback([&app] {
         for (const auto* command : app.get_subcommands())
             if (makes_device.count(command->get_name()))
@@ -172,22 +176,37 @@ int main(int argc, char** argv)
         if (!problems.empty())
             throw phone::Failure(problems.front());
     });
+}
 
+// Words that are no command line: help and version (exit 0), or one line
+// on what was wrong, naming the command meant where a word was mistyped.
+int parse_failure(CLI::App& app, const CLI::ParseError& error, int argc, char** argv)
+{
+    if (error.get_exit_code() == 0)
+        return app.exit(error);
+    const CommandWords reached = walk_commands(app, argc, argv);
+    std::string problem = unknown_command(app, reached);
+    if (problem.empty() && dynamic_cast<const CLI::RequiredError*>(&error))
+        problem = missing_subcommand(app, reached);
+    std::fprintf(stderr, "phone: %s\n", problem.empty() ? error.what() : problem.c_str());
+    return 2;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    CLI::App app{"phone: drive an emulated Windows Mobile phone"};
+    add_tool_options(app);
+    wince::device::set_program("phone");
+    add_commands(app);
+    require_device(app);
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& error) {
-        if (error.get_exit_code() == 0)
-            return app.exit(error);
-        const CommandWords reached = walk_commands(app, argc, argv);
-        std::string problem = unknown_command(app, reached);
-        if (problem.empty() && dynamic_cast<const CLI::RequiredError*>(&error))
-            problem = missing_subcommand(app, reached);
-        std::fprintf(stderr, "phone: %s\n", problem.empty() ? error.what() : problem.c_str());
-        return 2;
-    } catch (const phone::Failure& failure) {
-        std::fprintf(stderr, "phone: %s\n", failure.what());
-        return 1;
+        return parse_failure(app, error, argc, argv);
     } catch (const std::exception& error) {
+        // phone::Failure is one of these: the command's own line.
         std::fprintf(stderr, "phone: %s\n", error.what());
         return 1;
     }

@@ -1,7 +1,8 @@
 // phone log and phone wait: the device's event log, told as a story or as
 // the raw JSON lines, and waiting on the device's clock or on its log.
-// --follow and wait --event are woken by inotify on the device folder (the
+// --follow and wait --event are woken by changes in the device folder (the
 // folder, not the file, so that a log init replaces is still seen).
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
@@ -10,17 +11,13 @@
 #include <string>
 #include <thread>
 
-#include <fcntl.h>
 #include <fnmatch.h>
-#include <poll.h>
-#include <sys/inotify.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include "commands/commands.h"
 #include "device/clock.h"
 #include "device/device.h"
-#include "device/files.h"
+#include "device/watch.h"
+#include "log/log_follower.h"
 #include "log/story.h"
 
 namespace phone {
@@ -84,111 +81,50 @@ double parse_device_time(const std::string& text, const std::string& what)
     return total * 1000;
 }
 
-// Reads the log from where it stopped, handing each complete line to
-// `each`; a partial last line waits for the rest.  A log that shrank or was
-// replaced starts again.
-class LogReader {
-public:
-    using Each = std::function<void(const json&, const std::string&)>;
-    explicit LogReader(Each each) : each_(std::move(each)) {}
+// Hands each event the log gained to `each` (with its line as written),
+// warning of lines that hold none.  A log that was replaced starts the
+// story again.
+void read_log(LogFollower& log, Story& story, const std::function<void(const json&, const std::string&)>& each)
+{
+    LogNews news = log.read();
+    if (news.restarted)
+        story = Story();
+    for (const size_t line : news.not_events)
+        std::fprintf(stderr, "phone: warning: %s line %zu is not an event, skipped\n", device::log_file().c_str(),
+                     line);
+    for (const auto& logged : news.events)
+        each(logged.event, logged.line);
+    std::fflush(stdout);
+}
 
-    void drain()
-    {
-        struct stat info {};
-        if (::stat(device::log_file().c_str(), &info) != 0)
-            return;
-        if (info.st_ino != inode_ || static_cast<off_t>(offset_) > info.st_size) {
-            inode_ = info.st_ino;
-            offset_ = 0;
-            line_ = 0;
-            pending_.clear();
-        }
-        const int fd = device::open_private(device::log_file(), O_RDONLY); // never a FIFO's reader
-        if (fd < 0)
-            return;
-        char buffer[65536];
-        for (;;) {
-            const ssize_t n = ::pread(fd, buffer, sizeof buffer, static_cast<off_t>(offset_));
-            if (n <= 0)
-                break;
-            offset_ += static_cast<size_t>(n);
-            pending_.append(buffer, static_cast<size_t>(n));
-        }
-        ::close(fd);
-        size_t start = 0;
-        for (size_t end; (end = pending_.find('\n', start)) != std::string::npos; start = end + 1)
-            take(pending_.substr(start, end - start));
-        pending_.erase(0, start);
-        std::fflush(stdout);
+// The device folder, where the log is appended to and where init puts a
+// new one; watched from before the first read, so nothing written between
+// is missed.
+device::FolderWatch watch_log()
+{
+    device::FolderWatch watch;
+    if (!watch || watch.add(device::root()) < 0)
+        throw Failure("cannot watch the log in " + device::root().string() + ": " + std::strerror(errno));
+    return watch;
+}
+
+// Sleeps until the device folder changes or, when the wait has an end,
+// until that real instant; false when it ended.
+bool wait_for_change(device::FolderWatch& watch, std::optional<std::chrono::steady_clock::time_point> until)
+{
+    int timeout = -1;
+    if (until) {
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(*until - std::chrono::steady_clock::now());
+        if (left.count() <= 0)
+            return false;
+        timeout = static_cast<int>(std::min<long long>(left.count(), 24LL * 3600 * 1000));
     }
-
-private:
-    void take(const std::string& text)
-    {
-        ++line_;
-        if (text.empty())
-            return;
-        const json event = json::parse(text, nullptr, false);
-        if (!event.is_object()) {
-            std::fprintf(stderr, "phone: warning: %s line %zu is not an event, skipped\n",
-                         device::log_file().c_str(), line_);
-            return;
-        }
-        each_(event, text);
-    }
-
-    Each each_;
-    ino_t inode_ = 0;
-    size_t offset_ = 0;
-    size_t line_ = 0;
-    std::string pending_;
-};
-
-// Blocks until something in the device folder changes or, when the wait
-// has an end, until that real instant; false when it ended.
-class FolderWatch {
-public:
-    FolderWatch()
-    {
-        fd_ = ::inotify_init1(IN_CLOEXEC);
-        if (fd_ < 0)
-            throw Failure(std::string("cannot watch the log: ") + std::strerror(errno));
-        const auto dir = device::root();
-        if (::inotify_add_watch(fd_, dir.c_str(), IN_MODIFY | IN_CREATE | IN_MOVED_TO | IN_CLOSE_WRITE) < 0)
-            throw Failure("cannot watch " + dir.string() + ": " + std::strerror(errno));
-    }
-    ~FolderWatch() { ::close(fd_); }
-    FolderWatch(const FolderWatch&) = delete;
-    FolderWatch& operator=(const FolderWatch&) = delete;
-
-    bool wait(std::optional<std::chrono::steady_clock::time_point> until)
-    {
-        for (;;) {
-            int timeout = -1;
-            if (until) {
-                const auto left = std::chrono::ceil<std::chrono::milliseconds>(*until - std::chrono::steady_clock::now());
-                if (left.count() <= 0)
-                    return false;
-                timeout = static_cast<int>(std::min<long long>(left.count(), 24LL * 3600 * 1000));
-            }
-            pollfd watched{fd_, POLLIN, 0};
-            const int ready = ::poll(&watched, 1, timeout);
-            if (ready < 0 && errno == EINTR)
-                continue;
-            if (ready < 0)
-                throw Failure(std::string("cannot watch the log: ") + std::strerror(errno));
-            if (ready == 0)
-                continue; // the deadline is checked above
-            alignas(inotify_event) char events[4096];
-            if (::read(fd_, events, sizeof events) < 0 && errno != EINTR && errno != EAGAIN)
-                throw Failure(std::string("cannot watch the log: ") + std::strerror(errno));
-            return true;
-        }
-    }
-
-private:
-    int fd_ = -1;
-};
+    const int ready = watch.wait(timeout);
+    if (ready < 0)
+        throw Failure(std::string("cannot watch the log: ") + std::strerror(errno));
+    watch.drain();
+    return ready > 0 || !until || std::chrono::steady_clock::now() < *until;
+}
 
 void print(const std::string& text)
 {
@@ -206,7 +142,7 @@ void show_log(const LogOptions& options)
     Story story;
     // Asking for events by name asks for the steps among them too.
     const bool details = options.details || options.filter.event != "*";
-    LogReader reader([&](const json& event, const std::string& raw) {
+    const auto show = [&](const json& event, const std::string& raw) {
         if (options.json) {
             if (!quiet && options.filter.matches(event))
                 print(raw);
@@ -215,18 +151,16 @@ void show_log(const LogOptions& options)
         const Told told = story.tell(event);
         if (!quiet && options.filter.matches(event) && (details || !told.detail))
             print(Story::format(told));
-    });
-    FolderWatch* watch = nullptr;
-    std::optional<FolderWatch> watching;
-    if (options.follow) {
-        watching.emplace(); // before the first read, so nothing written between is missed
-        watch = &*watching;
-    }
-    reader.drain();
+    };
+    std::optional<device::FolderWatch> watch;
+    if (options.follow)
+        watch = watch_log();
+    LogFollower log;
+    read_log(log, story, show);
     quiet = false;
     while (watch) {
-        watch->wait(std::nullopt);
-        reader.drain();
+        wait_for_change(*watch, std::nullopt);
+        read_log(log, story, show);
     }
 }
 
@@ -256,22 +190,21 @@ void wait_for_event(const WaitOptions& options)
     }
     Story story;
     bool seen = false, replaying = true;
-    LogReader reader([&](const json& event, const std::string& raw) {
+    const auto check = [&](const json& event, const std::string& raw) {
         const std::string text = options.json ? raw : story.line(event);
         if ((!replaying || options.earlier) && !seen && options.filter.matches(event)) {
             seen = true;
             print(text);
         }
-    });
-    FolderWatch watch;
-    reader.drain();
+    };
+    device::FolderWatch watch = watch_log();
+    LogFollower log;
+    read_log(log, story, check);
     replaying = false;
-    if (seen)
-        return;
     while (!seen) {
-        if (!watch.wait(until))
+        if (!wait_for_change(watch, until))
             throw Failure("no " + options.filter.event + " event within " + device_time(timeout) + " of device time");
-        reader.drain();
+        read_log(log, story, check);
     }
 }
 

@@ -5,19 +5,15 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
 #include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
-#include <fcntl.h>
 #include <poll.h>
 #include <spawn.h>
-#include <sys/inotify.h>
 #include <sys/mman.h>
 #include <sys/syscall.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -25,6 +21,8 @@
 #include "commands/commands.h"
 #include "device/device.h"
 #include "device/files.h"
+#include "device/watch.h"
+#include "log/log_follower.h"
 #include "log/narrator.h"
 
 extern char** environ;
@@ -47,41 +45,28 @@ struct DemoOptions {
 // Follows the log and tells what happens as it is appended.
 class LiveNarration {
 public:
-    LiveNarration() : watch_(::inotify_init1(IN_CLOEXEC | IN_NONBLOCK))
+    LiveNarration()
     {
-        if (watch_ < 0 || ::inotify_add_watch(watch_, device::root().c_str(), IN_MODIFY | IN_CREATE) < 0)
+        if (!watch_ || watch_.add(device::root()) < 0)
             throw Failure(std::string("demo: cannot watch the device: ") + std::strerror(errno));
     }
-    ~LiveNarration() { ::close(watch_); }
 
-    int fd() const { return watch_; }
+    int fd() const { return watch_.fd(); }
 
     void drain()
     {
-        alignas(inotify_event) char buffer[4096];
-        while (::read(watch_, buffer, sizeof buffer) > 0) {
-        }
-        std::ifstream log(device::log_file(), std::ios::binary);
-        log.seekg(static_cast<std::streamoff>(offset_));
-        std::string line;
-        while (std::getline(log, line)) {
-            if (log.eof())
-                break; // a line still being written: read it whole next time
-            offset_ += line.size() + 1;
-            const json event = json::parse(line, nullptr, false);
-            if (!event.is_object())
-                continue;
-            if (auto words = narrator_.tell(event))
+        watch_.drain();
+        for (const auto& logged : log_.read().events)
+            if (auto words = narrator_.tell(logged.event))
                 std::printf("        %s\n", words->c_str());
-        }
         std::fflush(stdout);
     }
 
     const std::vector<json>& events() const { return narrator_.events(); }
 
 private:
-    int watch_;
-    size_t offset_ = 0;
+    device::FolderWatch watch_;
+    LogFollower log_;
     Narrator narrator_;
 };
 

@@ -78,9 +78,11 @@ void save_wav(const WAVEFORMATEX& format, const BYTE* samples, size_t bytes, DWO
 // process that never plays on the card (an idle monitor, every process of
 // a device whose audio is null or wav or whose clock is not at rate 1)
 // does not map it: 0.2 MiB of an idle monitor's resident memory, and
-// 0.5 MiB once ALSA has read its configuration.  Once loaded it stays, for
-// the playback threads that may still use it.
+// 0.5 MiB once ALSA has read its configuration.  Where no card opens it is
+// unloaded again; once a sound has played it stays, for the playback
+// threads that may still use it.
 struct Alsa {
+    void* library = nullptr;
     decltype(&snd_lib_error_set_handler) lib_error_set_handler = nullptr;
     decltype(&snd_pcm_open) pcm_open = nullptr;
     decltype(&snd_pcm_close) pcm_close = nullptr;
@@ -88,6 +90,7 @@ struct Alsa {
     decltype(&snd_pcm_writei) pcm_writei = nullptr;
     decltype(&snd_pcm_recover) pcm_recover = nullptr;
     decltype(&snd_pcm_drain) pcm_drain = nullptr;
+    decltype(&snd_config_update_free_global) config_free_global = nullptr;
 };
 
 template <class Function>
@@ -103,21 +106,53 @@ std::optional<Alsa> load_alsa()
     if (!library)
         return std::nullopt;
     Alsa alsa;
+    alsa.library = library;
     if (bind(library, "snd_lib_error_set_handler", alsa.lib_error_set_handler) &&
         bind(library, "snd_pcm_open", alsa.pcm_open) && bind(library, "snd_pcm_close", alsa.pcm_close) &&
         bind(library, "snd_pcm_set_params", alsa.pcm_set_params) &&
         bind(library, "snd_pcm_writei", alsa.pcm_writei) && bind(library, "snd_pcm_recover", alsa.pcm_recover) &&
-        bind(library, "snd_pcm_drain", alsa.pcm_drain))
+        bind(library, "snd_pcm_drain", alsa.pcm_drain) &&
+        bind(library, "snd_config_update_free_global", alsa.config_free_global))
         return alsa;
     ::dlclose(library);
     return std::nullopt;
 }
 
-// libasound's entry points, or null when it cannot be loaded.
-const Alsa* alsa()
+struct LoadedAlsa {
+    std::mutex mutex;
+    std::optional<Alsa> alsa;
+    bool played = false; // a playback thread may hold the entry points
+};
+
+LoadedAlsa& loaded_alsa()
 {
-    static const std::optional<Alsa> loaded = load_alsa();
-    return loaded ? &*loaded : nullptr;
+    static LoadedAlsa* loaded = new LoadedAlsa; // playback threads may outlive static destruction
+    return *loaded;
+}
+
+// libasound's entry points, or null when it cannot be loaded; for a
+// playback they stay loaded for the life of the process.
+const Alsa* alsa(bool for_playback)
+{
+    LoadedAlsa& loaded = loaded_alsa();
+    std::lock_guard held(loaded.mutex);
+    if (!loaded.alsa)
+        loaded.alsa = load_alsa();
+    loaded.played = loaded.played || (for_playback && loaded.alsa);
+    return loaded.alsa ? &*loaded.alsa : nullptr;
+}
+
+void unload_alsa_unless_played()
+{
+    LoadedAlsa& loaded = loaded_alsa();
+    std::lock_guard held(loaded.mutex);
+    if (!loaded.alsa || loaded.played)
+        return;
+    // The configuration ALSA read stays on the heap, held by the library's
+    // globals, unless it is given back first.
+    loaded.alsa->config_free_global();
+    ::dlclose(loaded.alsa->library);
+    loaded.alsa.reset();
 }
 
 // ALSA reports a missing card on stderr; the device's programs own theirs.
@@ -125,13 +160,15 @@ void ignore_alsa_errors(const char*, int, const char*, int, const char*, ...) {}
 
 bool sound_card_opens()
 {
-    const Alsa* const lib = alsa();
+    const Alsa* const lib = alsa(false);
     if (!lib)
         return false;
     lib->lib_error_set_handler(ignore_alsa_errors);
     snd_pcm_t* pcm = nullptr;
-    if (lib->pcm_open(&pcm, "default", SND_PCM_STREAM_PLAYBACK, SND_PCM_NONBLOCK) < 0)
+    if (lib->pcm_open(&pcm, "default", SND_PCM_STREAM_PLAYBACK, SND_PCM_NONBLOCK) < 0) {
+        unload_alsa_unless_played();
         return false;
+    }
     lib->pcm_close(pcm);
     return true;
 }
@@ -141,7 +178,7 @@ bool sound_card_opens()
 void play_alsa(const WAVEFORMATEX& format, const BYTE* samples, size_t bytes, DWORD volume)
 {
     static std::mutex card;
-    const Alsa* const lib = alsa();
+    const Alsa* const lib = alsa(true);
     if (!lib)
         return;
     std::thread([lib, format, data = scaled(format, samples, bytes, volume)] {

@@ -71,4 +71,9 @@ std::optional<uint32_t> spawn(const std::filesystem::path& program, const std::v
 // of it first waits.
 void settled();
 
+// Takes over the descriptor on which the spawn() that started this program
+// waits for settled() (attach calls it); the program's own children do not
+// inherit it.
+void take_status_fd();
+
 } // namespace wince::process

@@ -1,19 +1,19 @@
-// Registry hive on SQLite: schema, connection per process and device, and the
-// operations of one transaction.
+// Registry hive on SQLite: the schema, the connection of each process to
+// its device's hive, the wait for another process's lock, and the life of a
+// transaction; the hive's errors in the API's codes.  The operations on
+// keys and values are in hive_keys.cpp.  Leaves out SQLite's own shared
+// cache and connection pooling: one connection a process.
 #include "hive.h"
 
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
-#include <clocale>
 #include <cstring>
-#include <cwctype>
 #include <filesystem>
 #include <iterator>
 
 #include <fcntl.h>
-#include <locale.h>
 #include <pthread.h>
 #include <sqlite3.h>
 #include <unistd.h>
@@ -21,6 +21,7 @@
 #include "device/clock.h"
 #include "device/device.h"
 #include "device/files.h"
+#include "registry/hive_query.h"
 #include "winerror.h"
 
 namespace wince::registry {
@@ -55,18 +56,13 @@ std::mutex hive_mutex;
 std::atomic<long> forks{0};
 Hive the_hive;
 
-uint64_t filetime_now()
+double real_ms()
 {
-    // 100 ns ticks since 1601-01-01, as FILETIME counts.
-    constexpr uint64_t unix_epoch_ticks = 116444736000000000ull;
-    const auto since_epoch = std::chrono::system_clock::now().time_since_epoch();
-    return unix_epoch_ticks + static_cast<uint64_t>(
-        std::chrono::duration_cast<std::chrono::nanoseconds>(since_epoch).count() / 100);
+    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now().time_since_epoch()).count();
 }
 
-[[noreturn]] void fail(long code) { throw HiveError{code, {}}; }
+} // namespace
 
-// What happened to the hive, in words, and the Windows error for it.
 HiveError hive_error(sqlite3* db, int result)
 {
     const char* file = db ? sqlite3_db_filename(db, "main") : nullptr;
@@ -104,90 +100,6 @@ void check(sqlite3* db, int result)
 {
     if (result != SQLITE_OK && result != SQLITE_DONE && result != SQLITE_ROW)
         throw hive_error(db, result);
-}
-
-double real_ms()
-{
-    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now().time_since_epoch()).count();
-}
-
-// A cached statement in use: bound on creation, reset when done.
-class Query {
-public:
-    explicit Query(sqlite3_stmt* statement) : statement_(statement), db_(sqlite3_db_handle(statement)) {}
-    ~Query()
-    {
-        sqlite3_reset(statement_);
-        sqlite3_clear_bindings(statement_);
-    }
-    Query(const Query&) = delete;
-    Query& operator=(const Query&) = delete;
-
-    Query& bind(int index, int64_t number)
-    {
-        check(db_, sqlite3_bind_int64(statement_, index, number));
-        return *this;
-    }
-    Query& bind(int index, const std::string& text)
-    {
-        check(db_, sqlite3_bind_text(statement_, index, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT));
-        return *this;
-    }
-    Query& bind_blob(int index, const unsigned char* data, size_t size)
-    {
-        // A null pointer would bind SQL NULL; an empty value is an empty blob.
-        static const unsigned char empty = 0;
-        check(db_, sqlite3_bind_blob64(statement_, index, size ? data : &empty, size, SQLITE_TRANSIENT));
-        return *this;
-    }
-    bool step()
-    {
-        const int result = sqlite3_step(statement_);
-        check(db_, result);
-        return result == SQLITE_ROW;
-    }
-    int64_t number(int column) { return sqlite3_column_int64(statement_, column); }
-    std::string utf8(int column)
-    {
-        const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(statement_, column));
-        return text ? text : "";
-    }
-    std::wstring text(int column)
-    {
-        return device::widen(utf8(column));
-    }
-    std::vector<unsigned char> blob(int column)
-    {
-        const auto* data = static_cast<const unsigned char*>(sqlite3_column_blob(statement_, column));
-        const int size = sqlite3_column_bytes(statement_, column);
-        return data ? std::vector<unsigned char>(data, data + size) : std::vector<unsigned char>{};
-    }
-    int changes() { return sqlite3_changes(db_); }
-
-private:
-    sqlite3_stmt* statement_;
-    sqlite3* db_;
-};
-
-locale_t utf8_locale()
-{
-    static const locale_t locale = [] {
-        locale_t made = newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(0));
-        return made ? made : newlocale(LC_CTYPE_MASK, "C", static_cast<locale_t>(0));
-    }();
-    return locale;
-}
-
-} // namespace
-
-std::string fold(std::wstring_view name)
-{
-    std::wstring upper(name);
-    const locale_t locale = utf8_locale();
-    for (wchar_t& c : upper)
-        c = locale ? static_cast<wchar_t>(towupper_l(static_cast<wint_t>(c), locale))
-                   : static_cast<wchar_t>(std::towupper(static_cast<wint_t>(c)));
-    return device::narrow(upper);
 }
 
 // ---- Hive -------------------------------------------------------------------
@@ -364,182 +276,6 @@ void Transaction::commit()
     static constexpr const char* commit_sql = "COMMIT";
     Query(hive_.statement(commit_sql)).step();
     open_ = false;
-}
-
-bool Transaction::key_exists(KeyId key)
-{
-    static constexpr const char* sql = "SELECT 1 FROM keys WHERE id = ?1";
-    Query query(hive_.statement(sql));
-    return query.bind(1, key).step();
-}
-
-std::optional<KeyId> Transaction::find_subkey(KeyId parent, std::wstring_view name)
-{
-    static constexpr const char* sql = "SELECT id FROM keys WHERE parent = ?1 AND fold = ?2";
-    Query query(hive_.statement(sql));
-    if (query.bind(1, parent).bind(2, fold(name)).step())
-        return query.number(0);
-    return std::nullopt;
-}
-
-KeyId Transaction::create_subkey(KeyId parent, std::wstring_view name)
-{
-    static constexpr const char* sql =
-        "INSERT INTO keys(parent, name, fold, name_len, written) VALUES (?1, ?2, ?3, ?4, ?5)";
-    {
-        Query query(hive_.statement(sql));
-        query.bind(1, parent).bind(2, device::narrow(name)).bind(3, fold(name));
-        query.bind(4, static_cast<int64_t>(name.size())).bind(5, static_cast<int64_t>(filetime_now()));
-        query.step();
-    }
-    touch(parent);
-    return sqlite3_last_insert_rowid(hive_.db_);
-}
-
-std::string Transaction::key_path(KeyId key)
-{
-    static constexpr const char* sql = "SELECT parent, name FROM keys WHERE id = ?1";
-    std::vector<std::string> names;
-    while (key != 0) {
-        if (key == local_machine_id) {
-            names.push_back("HKLM");
-            break;
-        }
-        if (key == current_user_id) {
-            names.push_back("HKCU");
-            break;
-        }
-        if (key == classes_root_id) {
-            names.push_back("HKCR");
-            break;
-        }
-        if (key == users_id) {
-            names.push_back("HKU");
-            break;
-        }
-        Query query(hive_.statement(sql));
-        if (!query.bind(1, key).step())
-            fail(ERROR_KEY_DELETED);
-        names.push_back(query.utf8(1));
-        key = query.number(0);
-    }
-    std::string path;
-    for (auto it = names.rbegin(); it != names.rend(); ++it) {
-        if (!path.empty())
-            path += '\\';
-        path += *it;
-    }
-    return path;
-}
-
-KeyInfo Transaction::key_info(KeyId key, bool with_subkeys)
-{
-    static constexpr const char* written_sql = "SELECT written FROM keys WHERE id = ?1";
-    static constexpr const char* subkeys_sql =
-        "SELECT count(*), coalesce(max(name_len), 0) FROM keys WHERE parent = ?1";
-    static constexpr const char* values_sql =
-        "SELECT count(*), coalesce(max(name_len), 0), coalesce(max(length(data)), 0) FROM vals WHERE key = ?1";
-    KeyInfo info;
-    {
-        Query query(hive_.statement(written_sql));
-        if (!query.bind(1, key).step())
-            fail(ERROR_KEY_DELETED);
-        info.written = static_cast<uint64_t>(query.number(0));
-    }
-    if (with_subkeys) {
-        Query query(hive_.statement(subkeys_sql));
-        query.bind(1, key).step();
-        info.subkeys = static_cast<uint32_t>(query.number(0));
-        info.max_subkey_len = static_cast<uint32_t>(query.number(1));
-    }
-    Query query(hive_.statement(values_sql));
-    query.bind(1, key).step();
-    info.values = static_cast<uint32_t>(query.number(0));
-    info.max_value_name_len = static_cast<uint32_t>(query.number(1));
-    info.max_data_len = static_cast<uint32_t>(query.number(2));
-    return info;
-}
-
-std::optional<Subkey> Transaction::subkey_at(KeyId key, uint32_t index)
-{
-    static constexpr const char* sql =
-        "SELECT name, written FROM keys WHERE parent = ?1 ORDER BY fold LIMIT 1 OFFSET ?2";
-    Query query(hive_.statement(sql));
-    if (!query.bind(1, key).bind(2, static_cast<int64_t>(index)).step())
-        return std::nullopt;
-    return Subkey{query.text(0), static_cast<uint64_t>(query.number(1))};
-}
-
-void Transaction::delete_tree(KeyId key)
-{
-    static constexpr const char* values_sql =
-        "WITH RECURSIVE tree(id) AS (SELECT ?1 UNION ALL SELECT keys.id FROM keys JOIN tree ON keys.parent = tree.id) "
-        "DELETE FROM vals WHERE key IN tree";
-    static constexpr const char* keys_sql =
-        "WITH RECURSIVE tree(id) AS (SELECT ?1 UNION ALL SELECT keys.id FROM keys JOIN tree ON keys.parent = tree.id) "
-        "DELETE FROM keys WHERE id IN tree";
-    static constexpr const char* parent_sql = "SELECT parent FROM keys WHERE id = ?1";
-    KeyId parent = 0;
-    {
-        Query query(hive_.statement(parent_sql));
-        if (query.bind(1, key).step())
-            parent = query.number(0);
-    }
-    Query(hive_.statement(values_sql)).bind(1, key).step();
-    Query(hive_.statement(keys_sql)).bind(1, key).step();
-    if (parent)
-        touch(parent);
-}
-
-std::optional<Value> Transaction::value(KeyId key, std::wstring_view name)
-{
-    static constexpr const char* sql = "SELECT type, data FROM vals WHERE key = ?1 AND fold = ?2";
-    Query query(hive_.statement(sql));
-    if (!query.bind(1, key).bind(2, fold(name)).step())
-        return std::nullopt;
-    return Value{std::wstring(name), static_cast<uint32_t>(query.number(0)), query.blob(1)};
-}
-
-std::optional<Value> Transaction::value_at(KeyId key, uint32_t index)
-{
-    static constexpr const char* sql =
-        "SELECT name, type, data FROM vals WHERE key = ?1 ORDER BY id LIMIT 1 OFFSET ?2";
-    Query query(hive_.statement(sql));
-    if (!query.bind(1, key).bind(2, static_cast<int64_t>(index)).step())
-        return std::nullopt;
-    return Value{query.text(0), static_cast<uint32_t>(query.number(1)), query.blob(2)};
-}
-
-void Transaction::set_value(KeyId key, std::wstring_view name, uint32_t type, const unsigned char* data, size_t size)
-{
-    // A value that exists keeps its name's case and its place in the order.
-    static constexpr const char* sql =
-        "INSERT INTO vals(key, name, fold, name_len, type, data) VALUES (?1, ?2, ?3, ?4, ?5, ?6) "
-        "ON CONFLICT(key, fold) DO UPDATE SET type = excluded.type, data = excluded.data";
-    {
-        Query query(hive_.statement(sql));
-        query.bind(1, key).bind(2, device::narrow(name)).bind(3, fold(name));
-        query.bind(4, static_cast<int64_t>(name.size())).bind(5, type).bind_blob(6, data, size);
-        query.step();
-    }
-    touch(key);
-}
-
-bool Transaction::delete_value(KeyId key, std::wstring_view name)
-{
-    static constexpr const char* sql = "DELETE FROM vals WHERE key = ?1 AND fold = ?2";
-    Query query(hive_.statement(sql));
-    query.bind(1, key).bind(2, fold(name)).step();
-    const bool deleted = query.changes() > 0;
-    if (deleted)
-        touch(key);
-    return deleted;
-}
-
-void Transaction::touch(KeyId key)
-{
-    static constexpr const char* sql = "UPDATE keys SET written = ?2 WHERE id = ?1";
-    Query(hive_.statement(sql)).bind(1, key).bind(2, static_cast<int64_t>(filetime_now())).step();
 }
 
 } // namespace wince::registry

@@ -5,6 +5,8 @@
 #include <cmath>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -244,6 +246,19 @@ TEST(WaveOut, OpenRefusesWhatTheDeviceCannotPlay)
     EXPECT_EQ(waveOutWrite(reinterpret_cast<HWAVEOUT>(0x1234), nullptr, 0), MMSYSERR_INVALPARAM);
     WAVEHDR header{};
     EXPECT_EQ(waveOutWrite(reinterpret_cast<HWAVEOUT>(0x1234), &header, sizeof header), MMSYSERR_INVALHANDLE);
+}
+
+// A process whose device finds no sound card to play on keeps the sound
+// library unmapped: an idle monitor is resident for as long as the phone
+// is on.
+TEST(WaveOut, WithoutASoundCardTheSoundLibraryIsNotKept)
+{
+    TempDevice dev; // audio "auto" at clock rate 1: the card is tried
+    if (wince::audio::backend_name() != "null")
+        GTEST_SKIP() << "this host plays on a sound card";
+    std::ifstream maps("/proc/self/maps");
+    const std::string mapped((std::istreambuf_iterator<char>(maps)), std::istreambuf_iterator<char>());
+    EXPECT_EQ(mapped.find("libasound"), std::string::npos);
 }
 
 TEST(WaveOut, TheWavBackendSavesEachPlayback)
