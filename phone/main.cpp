@@ -156,6 +156,7 @@ int main(int argc, char** argv)
     phone::add_screen_commands(app);
     phone::add_picture_commands(app);
     phone::add_view_commands(app);
+    phone::add_window_command(app);
     phone::add_demo_commands(app, [&app] { return app.get_option("--device")->count() > 0; });
     // Every command but those that make a device needs one, and relies on
     // its device.json: a folder without one, or a file the device cannot

@@ -4,6 +4,8 @@
 
 #include <filesystem>
 
+#include <cairo.h>
+
 #include "user/screen_model.h"
 
 namespace phone {
@@ -13,6 +15,12 @@ namespace phone {
 // picture; all black when `lit` is false (the backlight is off) or no
 // window is shown.  Throws Failure for a file name not ending in .png and
 // when the file cannot be written.
+// Draws the screen into `cr` at its origin, each device pixel as `scale` x
+// `scale` pixels: the one drawing that the screenshot and the phone's window
+// share, so that both always show the same pixels.  Throws Failure when the
+// picture cannot be made.
+void draw_screen(cairo_t* cr, const wince::screen::Screen& screen, bool lit, int scale);
+
 void write_screenshot(const wince::screen::Screen& screen, bool lit, int scale, const std::filesystem::path& file);
 
 } // namespace phone
