@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 
+#include "device/clock.h"
 #include "device/device.h"
 #include "user/screen_model.h"
 
@@ -69,6 +70,12 @@ void DeviceWatch::notice(const std::filesystem::path& dir, const std::string& na
         return;
     if (dir == wince::device::root() && name != "run" && name != "device.json")
         return; // the event log and the registry change with every step
+    // This process outlives the device's boots and changes of configuration
+    // (its clock rate), which its programs never do.
+    if (dir == wince::device::run_dir() && name == "clock")
+        wince::clock::forget_boot();
+    if (dir == wince::device::root() && name == "device.json")
+        wince::device::set_root(wince::device::root());
     const bool folder_made = event == G_FILE_MONITOR_EVENT_CREATED || event == G_FILE_MONITOR_EVENT_MOVED_IN;
     if (folder_made && (name == "run" || dir / name == wince::screen::watch_dir()))
         rewatch_ = true;
