@@ -20,7 +20,7 @@ export phone_bin device seconds
 xvfb-run -a -s "-screen 0 1280x1024x24" bash -c '
   GSK_RENDERER=cairo GTK_A11Y=none "$phone_bin" --device "$device" window 2>/dev/null &
   window=$!
-  xdotool search --sync --onlyvisible --name "^phone$" >/dev/null
+  xdotool search --sync --onlyvisible --name "^phone: " >/dev/null
   sleep 2 # its first drawing done
   ticks() { awk "{print \$14 + \$15}" "/proc/$window/stat"; }
   before=$(ticks)

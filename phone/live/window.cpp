@@ -21,6 +21,7 @@
 
 #include "audio/output.h"
 #include "device/clock.h"
+#include "device/device.h"
 #include "drivers/power_state.h"
 #include "input/calls.h"
 #include "input/keys.h"
@@ -145,7 +146,7 @@ PhoneWindow::PhoneWindow(int zoom, std::function<void()> closed) : now_(look()),
 void PhoneWindow::build()
 {
     GtkWidget* window = gtk_window_new();
-    gtk_window_set_title(GTK_WINDOW(window), "phone");
+    gtk_window_set_title(GTK_WINDOW(window), ("phone: " + wince::device::root().string()).c_str());
     gtk_window_set_resizable(GTK_WINDOW(window), FALSE);
     g_signal_connect(window, "destroy", G_CALLBACK(on_destroy), this);
 
@@ -178,7 +179,11 @@ void PhoneWindow::build()
 
 void PhoneWindow::refresh()
 {
-    now_ = look();
+    try {
+        now_ = look();
+    } catch (const std::exception& failure) {
+        report(std::string("cannot read the device: ") + failure.what());
+    }
     panel_->show(now_.panel);
     gtk_widget_queue_draw(face_);
     tick_while_connected();
@@ -216,7 +221,7 @@ void PhoneWindow::send_key(const std::string& name)
     try {
         press_key(key_named(name));
         report("");
-    } catch (const Failure& failure) {
+    } catch (const std::exception& failure) {
         report(failure.what());
     }
 }
@@ -251,7 +256,7 @@ void PhoneWindow::talk()
                 break;
             }
         press_key(key_named("TTALK"));
-    } catch (const Failure& failure) {
+    } catch (const std::exception& failure) {
         if (done.rfind("Answered", 0) != 0)
             done = failure.what();
     }
@@ -272,7 +277,7 @@ void PhoneWindow::end()
             done = "Dropped call " + std::to_string(target->id);
         }
         press_key(key_named("TEND"));
-    } catch (const Failure& failure) {
+    } catch (const std::exception& failure) {
         if (done.rfind("Dropped", 0) != 0)
             done = failure.what();
     }
@@ -290,7 +295,7 @@ void PhoneWindow::click(double x, double y)
     try {
         tap_at(pixel->first, pixel->second);
         report("");
-    } catch (const Failure& failure) {
+    } catch (const std::exception& failure) {
         report(failure.what());
     }
 }

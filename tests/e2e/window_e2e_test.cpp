@@ -65,7 +65,7 @@ public:
         EXPECT_EQ(posix_spawnp(&runner_, "xvfb-run", nullptr, &attributes, argv.data(), environ), 0);
         posix_spawnattr_destroy(&attributes);
         read_display();
-        window_id_ = x("xdotool search --sync --onlyvisible --name '^phone$' | head -n 1");
+        window_id_ = x("xdotool search --sync --onlyvisible --name '^phone: ' | head -n 1");
         EXPECT_FALSE(window_id_.empty()) << "the window never showed";
     }
 
