@@ -156,6 +156,7 @@ void add_commands(CLI::App& app)
     phone::add_screen_commands(app);
     phone::add_picture_commands(app);
     phone::add_view_commands(app);
+    phone::add_window_command(app);
     phone::add_demo_commands(app, [&app] { return app.get_option("--device")->count() > 0; });
 }
 

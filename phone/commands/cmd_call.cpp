@@ -1,6 +1,5 @@
 // phone call ... and phone line-event: the radio side of the device's
 // telephony.  Every change goes to the programs that have the line open.
-#include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -16,6 +15,7 @@
 #include <nlohmann/json.hpp>
 
 #include "commands/commands.h"
+#include "input/calls.h"
 #include "log/story.h"
 #include "device/clock.h"
 #include "device/device.h"
@@ -30,75 +30,9 @@ namespace radio = wince::tapi::radio;
 constexpr double max_talk_seconds = 86400;
 
 struct CallOptions {
-    std::string media = "INTERACTIVEVOICE";
-    std::string line;
-    std::string number;
+    calls::NewCall call;
     bool quiet = false;
 };
-
-std::string line_list(const wince::tapi::LineDevices& lines)
-{
-    std::string text;
-    for (uint32_t id = 0; id < lines.size(); ++id)
-        text += (id ? ", " : "") + std::to_string(id) +
-                (lines[id].name ? " \"" + wince::device::narrow(*lines[id].name) + "\"" : " (no name)");
-    return text.empty() ? "none" : text;
-}
-
-// A line by its number or its name (the last line of that name, as the
-// default "Cellular Line" is found).
-uint32_t line_by_word(const std::string& word, const wince::tapi::LineDevices& lines)
-{
-    if (!word.empty() && std::isdigit(static_cast<unsigned char>(word[0]))) {
-        const uint64_t id = parse_number(word, "line");
-        if (id >= lines.size())
-            throw Failure("no line " + word + ": the device's lines are " + line_list(lines));
-        return static_cast<uint32_t>(id);
-    }
-    std::optional<uint32_t> found;
-    for (uint32_t id = 0; id < lines.size(); ++id)
-        if (lines[id].name && upper(wince::device::narrow(*lines[id].name)) == upper(word))
-            found = id;
-    if (!found)
-        throw Failure("no line named \"" + word + "\": the device's lines are " + line_list(lines));
-    return *found;
-}
-
-uint32_t choose_line(const CallOptions& options, uint32_t media)
-{
-    const auto lines = wince::tapi::line_devices();
-    uint32_t line;
-    if (options.line.empty()) {
-        auto cellular = wince::tapi::default_cellular_line();
-        if (!cellular)
-            throw Failure("the device has no line named \"Cellular Line\": choose one with --line (lines: " +
-                          line_list(lines) + ")");
-        line = *cellular;
-    } else {
-        line = line_by_word(options.line, lines);
-    }
-    if ((lines[line].media_modes & media) != media)
-        throw Failure("line " + std::to_string(line) + " does not support media " +
-                      wince::tapi::media_modes_name(media) + " (it supports " +
-                      wince::tapi::media_modes_name(lines[line].media_modes) + ")");
-    return line;
-}
-
-uint32_t parse_media(const std::string& text)
-{
-    auto media = wince::tapi::parse_media_modes(text);
-    if (!media)
-        throw Failure("unknown media mode '" + text + "': give names such as INTERACTIVEVOICE or DATAMODEM, or a number");
-    return *media;
-}
-
-uint32_t parse_call_id(const std::string& text)
-{
-    const uint64_t id = parse_number(text, "call id");
-    if (id > 0xFFFFFFFFull || !radio::find(static_cast<uint32_t>(id)))
-        throw Failure("no call " + text + " on the device (see phone status)");
-    return static_cast<uint32_t>(id);
-}
 
 // How changes of calls are printed: `call talk` tells them as the log does,
 // in words or as the log's JSON; the commands of one step print
@@ -136,82 +70,20 @@ void print_call(const radio::Call& call)
     std::fflush(stdout); // a talk's lines as they come, also into a pipe
 }
 
-void set_state(uint32_t id, uint32_t state)
+void print_calls(const std::vector<calls::Call>& changed)
 {
-    auto call = radio::change_state(id, state);
-    if (!call)
-        throw Failure("no call " + std::to_string(id) + " on the device (it went idle)");
-    print_call(*call);
-}
-
-// answer, hold, resume: a change that only makes sense from some states.
-void change_from(const std::string& id_text, uint32_t allowed_from, uint32_t state, const char* verb)
-{
-    const uint32_t id = parse_call_id(id_text);
-    const auto call = radio::find(id);
-    if (!(call->state & allowed_from))
-        throw Failure("cannot " + std::string(verb) + " call " + id_text + ": it is " +
-                      wince::tapi::call_state_name(call->state));
-    set_state(id, state);
-}
-
-constexpr uint32_t ringing = LINECALLSTATE_OFFERING | LINECALLSTATE_ACCEPTED | LINECALLSTATE_DIALTONE |
-                             LINECALLSTATE_DIALING | LINECALLSTATE_RINGBACK | LINECALLSTATE_PROCEEDING;
-
-// "1 CONNECTED, 2 OFFERING", or "there are no calls".
-std::string call_list()
-{
-    std::string text;
-    for (const auto& call : radio::calls())
-        text += (text.empty() ? "" : ", ") + std::to_string(call.id) + " " +
-                wince::tapi::call_state_name(call.state).substr(std::strlen("LINECALLSTATE_"));
-    return text.empty() ? "there are no calls" : "calls: " + text;
-}
-
-uint32_t only_ringing_call()
-{
-    std::vector<uint32_t> found;
-    for (const auto& call : radio::calls())
-        if (call.state & ringing)
-            found.push_back(call.id);
-    if (found.size() == 1)
-        return found[0];
-    if (found.empty())
-        throw Failure("no call is ringing (" + call_list() + ")");
-    std::string ids;
-    for (uint32_t call_id : found)
-        ids += (ids.empty() ? "" : ", ") + std::to_string(call_id);
-    throw Failure("calls " + ids + " are ringing: say which to answer (phone call answer ID)");
-}
-
-// The connected calls are held first, so the log shows the hold before the
-// answer, as the network signals them.
-void answer_call(uint32_t id)
-{
-    const auto call = radio::find(id);
-    if (!call || !(call->state & ringing))
-        throw Failure("cannot answer call " + std::to_string(id) + ": it is " +
-                      (call ? wince::tapi::call_state_name(call->state) : std::string("gone")));
-    for (const auto& changed : radio::answer(id))
-        print_call(changed);
-}
-
-void drop(uint32_t id)
-{
-    const auto changed = radio::drop(id);
-    if (changed.empty())
-        throw Failure("no call " + std::to_string(id) + " on the device (it went idle)");
     for (const auto& call : changed)
         print_call(call);
 }
 
 void add_new_call_options(CLI::App* command, CallOptions& options)
 {
-    command->add_option("--media", options.media,
+    command->add_option("--media", options.call.media,
                         "Media mode(s), joined by '|': INTERACTIVEVOICE, AUTOMATEDVOICE, DATAMODEM, G3FAX, TDD,\n"
                         "G4FAX, DIGITALDATA, TELETEX, VIDEOTEX, TELEX, MIXED, ADSI, VOICEVIEW, UNKNOWN, or a number")
         ->capture_default_str();
-    command->add_option("--line", options.line, "Line device by number or name (default: the last \"Cellular Line\")");
+    command->add_option("--line", options.call.line,
+                        "Line device by number or name (default: the last \"Cellular Line\")");
 }
 
 void add_quiet_option(CLI::App* command, CallOptions& options)
@@ -219,7 +91,7 @@ void add_quiet_option(CLI::App* command, CallOptions& options)
     command->add_flag("--quiet,-q", options.quiet, "Print only the call's id (for scripts)");
 }
 
-void print_new_call(const radio::Call& call, const CallOptions& options)
+void print_new_call(const calls::Call& call, const CallOptions& options)
 {
     if (options.quiet)
         std::printf("%u\n", call.id);
@@ -268,100 +140,100 @@ bool talk_until(double ends)
 
 void talk(double seconds, const CallOptions& options)
 {
-    const uint32_t media = parse_media(options.media);
-    const uint32_t line = choose_line(options, media);
     catch_hang_ups();
-    auto call = radio::place(line, LINECALLSTATE_OFFERING, media, false, options.number);
+    const auto call = calls::incoming(options.call);
     print_call(call);
-    set_state(call.id, LINECALLSTATE_CONNECTED);
+    print_call(calls::set_state(call.id, LINECALLSTATE_CONNECTED));
     const double ends = wince::clock::now() + seconds * 1000.0;
     const bool whole = talk_until(ends);
-    drop(call.id);
+    print_calls(calls::drop(call.id));
     if (!whole)
         throw Failure("call " + std::to_string(call.id) + " dropped: " + strsignal(hang_up_signal));
 }
 
-} // namespace
-
-void add_call_commands(CLI::App& app)
+double parse_talk_seconds(const std::string& seconds)
 {
-    auto* call = app.add_subcommand("call", "Calls on the device's radio");
-    call->require_subcommand(1);
+    double value = -1;
+    try {
+        size_t used = 0;
+        value = std::stod(seconds, &used);
+        if (used != seconds.size())
+            value = -1;
+    } catch (const std::exception&) {
+    }
+    if (!(value >= 0 && value <= max_talk_seconds))
+        throw Failure("invalid SECONDS '" + seconds + "': give a number of seconds from 0 to 86400 (a day)");
+    return value;
+}
 
+// The id each one-call command takes (they are parsed one at a time).
+std::string call_word;
+
+void add_new_call_commands(CLI::App* call)
+{
     static CallOptions incoming_options;
     auto* incoming = call->add_subcommand("incoming", "A new incoming call (offering); prints its id");
     add_new_call_options(incoming, incoming_options);
     add_quiet_option(incoming, incoming_options);
-    incoming->add_option("--number", incoming_options.number, "The caller's number (caller id)");
-    incoming->callback([] {
-        const uint32_t media = parse_media(incoming_options.media);
-        const uint32_t line = choose_line(incoming_options, media);
-        print_new_call(radio::place(line, LINECALLSTATE_OFFERING, media, false, incoming_options.number),
-                       incoming_options);
-    });
+    incoming->add_option("--number", incoming_options.call.number, "The caller's number (caller id)");
+    incoming->callback([] { print_new_call(calls::incoming(incoming_options.call), incoming_options); });
 
     static CallOptions dial_options;
-    static std::string number;
     auto* dial = call->add_subcommand("dial", "A new outgoing call (dialling); prints its id");
-    dial->add_option("NUMBER", number, "The number dialled")->required();
+    dial->add_option("NUMBER", dial_options.call.number, "The number dialled")->required();
     add_new_call_options(dial, dial_options);
     add_quiet_option(dial, dial_options);
-    dial->callback([] {
-        const uint32_t media = parse_media(dial_options.media);
-        const uint32_t line = choose_line(dial_options, media);
-        print_new_call(radio::place(line, LINECALLSTATE_DIALING, media, true, number), dial_options);
-    });
+    dial->callback([] { print_new_call(calls::dial(dial_options.call), dial_options); });
+}
 
-    static std::string id;
+void add_change_commands(CLI::App* call)
+{
     auto* answer = call->add_subcommand(
         "answer", "The ringing call is connected; a connected call is put on hold first, as the network does");
-    answer->add_option("ID", id, "Call id (default: the only ringing call)");
-    answer->callback([] { answer_call(id.empty() ? only_ringing_call() : parse_call_id(id)); });
+    answer->add_option("ID", call_word, "Call id (default: the only ringing call)");
+    answer->callback([] { print_calls(calls::answer(call_word.empty() ? calls::only_ringing_call() : calls::call_id(call_word))); });
 
     auto* hold = call->add_subcommand("hold", "The call is put on hold");
-    hold->add_option("ID", id, "Call id")->required();
-    hold->callback([] { change_from(id, LINECALLSTATE_CONNECTED, LINECALLSTATE_ONHOLD, "hold"); });
+    hold->add_option("ID", call_word, "Call id")->required();
+    hold->callback([] { print_call(calls::hold(calls::call_id(call_word))); });
 
     auto* resume = call->add_subcommand("resume", "The held call is connected again");
-    resume->add_option("ID", id, "Call id")->required();
-    resume->callback([] {
-        change_from(id, LINECALLSTATE_ONHOLD | LINECALLSTATE_ONHOLDPENDCONF | LINECALLSTATE_ONHOLDPENDTRANSFER,
-                    LINECALLSTATE_CONNECTED, "resume");
-    });
+    resume->add_option("ID", call_word, "Call id")->required();
+    resume->callback([] { print_call(calls::resume(calls::call_id(call_word))); });
 
     auto* swap = call->add_subcommand("swap", "The connected call is put on hold and the held one connected");
-    swap->callback([] {
-        const auto changed = radio::swap();
-        if (changed.empty())
-            throw Failure("cannot swap: that needs one connected and one held call (" + call_list() + ")");
-        for (const auto& changed_call : changed)
-            print_call(changed_call);
-    });
+    swap->callback([] { print_calls(calls::swap()); });
 
-    auto* drop_command = call->add_subcommand("drop", "The call is disconnected, then idle");
-    drop_command->add_option("ID", id, "Call id")->required();
-    drop_command->callback([] { drop(parse_call_id(id)); });
+    auto* drop = call->add_subcommand("drop", "The call is disconnected, then idle");
+    drop->add_option("ID", call_word, "Call id")->required();
+    drop->callback([] { print_calls(calls::drop(calls::call_id(call_word))); });
+}
 
+void add_state_commands(CLI::App* call)
+{
     auto* idle = call->add_subcommand("idle", "The call goes idle at once, without a disconnection");
-    idle->add_option("ID", id, "Call id")->required();
-    idle->callback([] { set_state(parse_call_id(id), LINECALLSTATE_IDLE); });
+    idle->add_option("ID", call_word, "Call id")->required();
+    idle->callback([] { print_call(calls::set_state(calls::call_id(call_word), LINECALLSTATE_IDLE)); });
 
     static std::string state;
     auto* state_command = call->add_subcommand("state", "Any call state, e.g. CONNECTED or LINECALLSTATE_BUSY");
-    state_command->add_option("ID", id, "Call id")->required();
+    state_command->add_option("ID", call_word, "Call id")->required();
     state_command->add_option("STATE", state,
                               "Call state (LINECALLSTATE_ prefix optional): IDLE, OFFERING, ACCEPTED, DIALTONE,\n"
                               "DIALING, RINGBACK, BUSY, SPECIALINFO, CONNECTED, PROCEEDING, ONHOLD, CONFERENCED,\n"
                               "ONHOLDPENDCONF, ONHOLDPENDTRANSFER, DISCONNECTED, UNKNOWN, or a number")
         ->required();
     state_command->callback([] {
-        const uint32_t call_id = parse_call_id(id);
+        const uint32_t call_id = calls::call_id(call_word);
         auto value = wince::tapi::parse_call_state(state);
         if (!value)
             throw Failure("unknown call state '" + state + "': give one such as CONNECTED or LINECALLSTATE_ONHOLD");
-        set_state(call_id, *value);
+        print_call(calls::set_state(call_id, *value));
     });
+}
 
+void add_talk_command(CLI::App* call)
+{
     static CallOptions talk_options;
     static std::string seconds;
     static bool talk_json = false;
@@ -369,25 +241,18 @@ void add_call_commands(CLI::App& app)
         "talk", "A whole call: offering, connected for SECONDS of device time, dropped");
     talk_command->add_option("SECONDS", seconds, "Device seconds of talk")->required();
     add_new_call_options(talk_command, talk_options);
-    talk_command->add_option("--number", talk_options.number, "The caller's number (caller id)");
+    talk_command->add_option("--number", talk_options.call.number, "The caller's number (caller id)");
     talk_command->add_flag("--json", talk_json, "Each change as the log's call event, one JSON object a line");
     talk_command->footer("Prints each change of the call as it comes, in the log's words.\n"
                          "Ctrl-C, SIGTERM or SIGHUP during the call drops it, as hanging up would.");
     talk_command->callback([] {
         call_output = talk_json ? CallOutput::json : CallOutput::words;
-        double value = -1;
-        try {
-            size_t used = 0;
-            value = std::stod(seconds, &used);
-            if (used != seconds.size())
-                value = -1;
-        } catch (const std::exception&) {
-        }
-        if (!(value >= 0 && value <= max_talk_seconds))
-            throw Failure("invalid SECONDS '" + seconds + "': give a number of seconds from 0 to 86400 (a day)");
-        talk(value, talk_options);
+        talk(parse_talk_seconds(seconds), talk_options);
     });
+}
 
+void add_line_event_command(CLI::App& app)
+{
     static std::string message;
     static std::vector<std::string> params;
     static std::string event_line;
@@ -412,10 +277,23 @@ void add_call_commands(CLI::App& app)
         }
         std::optional<uint32_t> line;
         if (!event_line.empty())
-            line = line_by_word(event_line, wince::tapi::line_devices());
+            line = calls::line_by_word(event_line);
         const int reached = radio::line_message(*id, values[0], values[1], values[2], line);
         std::printf("%s sent to %d process(es)\n", wince::tapi::line_message_name(*id).c_str(), reached);
     });
+}
+
+} // namespace
+
+void add_call_commands(CLI::App& app)
+{
+    auto* call = app.add_subcommand("call", "Calls on the device's radio");
+    call->require_subcommand(1);
+    add_new_call_commands(call);
+    add_change_commands(call);
+    add_state_commands(call);
+    add_talk_command(call);
+    add_line_event_command(app);
 }
 
 } // namespace phone

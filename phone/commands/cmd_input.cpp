@@ -96,7 +96,7 @@ void add_input_commands(CLI::App& app)
     });
 
     auto names = std::make_shared<std::vector<std::string>>();
-    auto* key = app.add_subcommand("key", "Press hardware keys: F1 F2 (soft keys) RETURN ESCAPE TAB UP DOWN LEFT RIGHT SPACE BACK, SHIFT+KEY, characters");
+    auto* key = app.add_subcommand("key", "Press hardware keys: F1 F2 (soft keys) RETURN ESCAPE TAB UP DOWN LEFT RIGHT SPACE BACK, TTALK TEND (talk, end) TVOLUMEUP TVOLUMEDOWN, SHIFT+KEY, characters");
     key->add_option("KEY", *names, "Keys, pressed in order")->required();
     key->callback([names] { run_keys(*names); });
 }

@@ -20,6 +20,7 @@ void add_status_commands(CLI::App& app);  // status
 void add_input_commands(CLI::App& app);   // post, key
 void add_picture_commands(CLI::App& app);  // timeline, screenshot
 void add_view_commands(CLI::App& app);     // view
+void add_window_command(CLI::App& app);    // window
 // demo; `device_given` tells whether --device named the folder to use.
 void add_demo_commands(CLI::App& app, std::function<bool()> device_given);
 void add_screen_commands(CLI::App& app);  // screen, ui, tap, select

@@ -15,8 +15,8 @@ wince::user::Key key_named(const std::string& name)
     auto key = wince::user::parse_key(name);
     if (!key)
         throw Failure("unknown key '" + name +
-                      "': use F1 F2 RETURN ESCAPE TAB UP DOWN LEFT RIGHT SPACE BACK (also as SHIFT+KEY) or a "
-                      "single character");
+                      "': use F1 F2 RETURN ESCAPE TAB UP DOWN LEFT RIGHT SPACE BACK TTALK TEND TVOLUMEUP "
+                      "TVOLUMEDOWN (also as SHIFT+KEY) or a single character");
     return *key;
 }
 

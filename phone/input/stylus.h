@@ -15,5 +15,7 @@ void tap_menu(const std::string& text);  // an item of the open menu, by its tex
 void tap_control(const std::string& id_or_label);
 // Taps a combo box, then its item `index_text` (from 0).
 void select_item(const std::string& id_or_label, const std::string& index_text);
+// A tap at a device pixel of the screen, as the window's mouse gives it.
+void tap_at(int x, int y);
 
 } // namespace phone

@@ -411,6 +411,30 @@ private:
 
 } // namespace
 
+void draw_screen(cairo_t* cr, const screen::Screen& s, int scale)
+{
+    // Drawn once at the device's pixels, then each pixel enlarged: text laid
+    // out at a larger scale would wrap and clip differently from the device.
+    std::unique_ptr<cairo_surface_t, decltype(&cairo_surface_destroy)> device(
+        cairo_image_surface_create(CAIRO_FORMAT_RGB24, s.width, s.height), cairo_surface_destroy);
+    if (cairo_surface_status(device.get()) != CAIRO_STATUS_SUCCESS)
+        throw Failure("cannot make a picture of " + std::to_string(s.width) + " x " + std::to_string(s.height) +
+                      " pixels");
+    cairo_t* device_cr = cairo_create(device.get());
+    if (!s.dark)
+        Painter(device_cr, s).paint();
+    else
+        fill(device_cr, {0, 0, s.width, s.height}, kBlack);
+    cairo_destroy(device_cr);
+    cairo_save(cr);
+    cairo_scale(cr, scale, scale);
+    cairo_set_source_surface(cr, device.get(), 0, 0);
+    cairo_pattern_set_filter(cairo_get_source(cr), CAIRO_FILTER_NEAREST);
+    cairo_rectangle(cr, 0, 0, s.width, s.height);
+    cairo_fill(cr);
+    cairo_restore(cr);
+}
+
 void write_screenshot(const screen::Screen& s, int scale, const std::filesystem::path& file)
 {
     if (scale < 1 || scale > 8)
@@ -420,27 +444,13 @@ void write_screenshot(const screen::Screen& s, int scale, const std::filesystem:
                    [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
     if (extension != ".png")
         throw Failure("cannot draw into '" + file.string() + "': give a file name ending in .png");
-    // Drawn once at the device's pixels, then each pixel enlarged: text laid
-    // out at a larger scale would wrap and clip differently from the device.
-    using Surface = std::unique_ptr<cairo_surface_t, decltype(&cairo_surface_destroy)>;
-    Surface device(cairo_image_surface_create(CAIRO_FORMAT_RGB24, s.width, s.height), cairo_surface_destroy);
-    Surface picture(cairo_image_surface_create(CAIRO_FORMAT_RGB24, s.width * scale, s.height * scale),
-                    cairo_surface_destroy);
-    if (cairo_surface_status(device.get()) != CAIRO_STATUS_SUCCESS ||
-        cairo_surface_status(picture.get()) != CAIRO_STATUS_SUCCESS)
-        throw Failure("cannot make a picture of " + std::to_string(s.width) + " x " + std::to_string(s.height) +
-                      " pixels");
-    cairo_t* cr = cairo_create(device.get());
-    if (!s.dark)
-        Painter(cr, s).paint();
-    else
-        fill(cr, {0, 0, s.width, s.height}, kBlack);
-    cairo_destroy(cr);
-    cr = cairo_create(picture.get());
-    cairo_scale(cr, scale, scale);
-    cairo_set_source_surface(cr, device.get(), 0, 0);
-    cairo_pattern_set_filter(cairo_get_source(cr), CAIRO_FILTER_NEAREST);
-    cairo_paint(cr);
+    std::unique_ptr<cairo_surface_t, decltype(&cairo_surface_destroy)> picture(
+        cairo_image_surface_create(CAIRO_FORMAT_RGB24, s.width * scale, s.height * scale), cairo_surface_destroy);
+    if (cairo_surface_status(picture.get()) != CAIRO_STATUS_SUCCESS)
+        throw Failure("cannot make a picture of " + std::to_string(s.width * scale) + " x " +
+                      std::to_string(s.height * scale) + " pixels");
+    cairo_t* cr = cairo_create(picture.get());
+    draw_screen(cr, s, scale);
     cairo_destroy(cr);
     write_user_file(file, png_bytes(picture.get()));
 }

@@ -5,6 +5,8 @@
 
 #include <filesystem>
 
+#include <cairo.h>
+
 #include "user/screen_model.h"
 
 namespace phone {
@@ -15,5 +17,11 @@ namespace phone {
 // Throws Failure for a file name not ending in .png and when the file
 // cannot be written.
 void write_screenshot(const wince::screen::Screen& screen, int scale, const std::filesystem::path& file);
+
+// Draws the screen into `cr` at its origin, each device pixel as `scale` x
+// `scale` pixels: the one drawing that the screenshot and the phone's window
+// share, so that both always show the same pixels.  Throws Failure when the
+// picture cannot be made.
+void draw_screen(cairo_t* cr, const wince::screen::Screen& screen, int scale);
 
 } // namespace phone

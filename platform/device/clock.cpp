@@ -105,6 +105,12 @@ void boot()
     boot_instant = steady::time_point(std::chrono::nanoseconds(ns));
 }
 
+void forget_boot()
+{
+    std::lock_guard lock(clock_mutex);
+    boot_instant.reset();
+}
+
 void use_manual(double start_ms)
 {
     manual_now.store(start_ms);

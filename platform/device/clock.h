@@ -26,6 +26,12 @@ double rate();
 // Restarts the device clock at 0 for every process of the device (phone boot).
 void boot();
 
+// Forgets the boot instant this process has read, so that the next reading
+// takes the device's own again: for a reader that outlives a boot of the
+// device (the phone's window), never needed by the device's programs, which
+// a boot ends.
+void forget_boot();
+
 // Switches this process to the manual clock, standing at `start_ms`.
 void use_manual(double start_ms = 0);
 bool manual();

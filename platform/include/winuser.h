@@ -178,6 +178,15 @@ typedef struct tagCREATESTRUCTW {
 #define VK_DOWN 0x28
 #define VK_F1 0x70
 #define VK_F2 0x71
+#define VK_F3 0x72
+#define VK_F4 0x73
+#define VK_F6 0x75
+#define VK_F7 0x76
+/* The phone's keys (Windows Mobile names for function keys). */
+#define VK_TTALK VK_F3
+#define VK_TEND VK_F4
+#define VK_TVOLUMEUP VK_F6
+#define VK_TVOLUMEDOWN VK_F7
 #define VK_SHIFT 0x10
 
 /* Class styles; window styles and dialog ids come from winresrc.h. */

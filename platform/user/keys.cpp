@@ -28,7 +28,8 @@ constexpr std::array named_keys{
     Named{"F1", VK_F1, 0},         Named{"F2", VK_F2, 0},         Named{"RETURN", VK_RETURN, L'\r'},
     Named{"ESCAPE", VK_ESCAPE, 0x1B}, Named{"TAB", VK_TAB, L'\t'}, Named{"UP", VK_UP, 0},
     Named{"DOWN", VK_DOWN, 0},     Named{"LEFT", VK_LEFT, 0},     Named{"RIGHT", VK_RIGHT, 0},
-    Named{"SPACE", VK_SPACE, L' '}, Named{"BACK", VK_BACK, 0x08},
+    Named{"SPACE", VK_SPACE, L' '}, Named{"BACK", VK_BACK, 0x08}, Named{"TTALK", VK_TTALK, 0},
+    Named{"TEND", VK_TEND, 0},     Named{"TVOLUMEUP", VK_TVOLUMEUP, 0}, Named{"TVOLUMEDOWN", VK_TVOLUMEDOWN, 0},
 };
 
 // Punctuation of the US layout: the key and the character without / with shift.

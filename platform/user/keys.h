@@ -17,7 +17,8 @@ struct Key {
     bool shift = false; // pressed with Shift held ("SHIFT+TAB")
 };
 
-// F1 F2 RETURN ESCAPE TAB UP DOWN LEFT RIGHT SPACE BACK (any case), each
+// F1 F2 RETURN ESCAPE TAB UP DOWN LEFT RIGHT SPACE BACK, the phone keys TTALK
+// TEND TVOLUMEUP TVOLUMEDOWN (any case), each
 // also as SHIFT+KEY, or a single printable ASCII character.
 std::optional<Key> parse_key(std::string_view name);
 

@@ -286,6 +286,21 @@ TEST(RunState, AChangeThatCannotBeStoredFailsSayingWhy)
     EXPECT_EQ(result, 0);
 }
 
+// A reader that lives on across a boot by another process (the phone's
+// window) keeps the boot it read until it forgets it.
+TEST(DeviceClock, AReaderFollowsANewBootOnceItForgetsTheOld)
+{
+    TempDevice dev;
+    wince::clock::forget_boot();
+    wince::clock::boot();
+    const auto hour_ago = std::chrono::steady_clock::now() - std::chrono::hours(1);
+    std::ofstream(dev.dir() / "run" / "clock")
+        << std::chrono::duration_cast<std::chrono::nanoseconds>(hour_ago.time_since_epoch()).count();
+    EXPECT_LT(wince::clock::now(), 60000);
+    wince::clock::forget_boot();
+    EXPECT_GE(wince::clock::now(), 3600000);
+}
+
 TEST(ManualClock, AdvanceRunsDeviceThreadsAtTheirExactDeadlines)
 {
     TempDevice dev;

@@ -15,6 +15,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "live/face_layout.h"
 #include "parsing.h"
 #include "render/screenshot.h"
 #include "render/timeline.h"
@@ -119,6 +120,25 @@ TEST(Screenshot, EveryScaleShowsTheSamePicture)
 
 // However many calls the log holds, the timeline stays a picture the image
 // library can make and a reader can use: the last calls, and a line saying so.
+// The window's face: a click lands on the device pixel under it at any
+// zoom, and the d-pad's ring is four keys around its action button.
+TEST(PhoneFace, ClicksFindTheDevicePixelOrTheKeyUnderThem)
+{
+    const auto face = phone::face_layout(240, 320, 2);
+    EXPECT_EQ(face.screen_pixel(face.screen.x + 21, face.screen.y + 41), (std::pair{10, 20}));
+    EXPECT_EQ(face.screen_pixel(face.screen.x + 479, face.screen.y + 639), (std::pair{239, 319}));
+    EXPECT_FALSE(face.screen_pixel(face.screen.x + 480, face.screen.y));
+    EXPECT_FALSE(face.key_at(face.screen.x + 1, face.screen.y + 1));
+
+    const double cx = face.pad.centre_x(), cy = face.pad.centre_y(), ring = face.pad.width * 0.4;
+    EXPECT_EQ(face.key_at(cx + face.action_radius - 2, cy), phone::FaceKey::action);
+    EXPECT_EQ(face.key_at(cx, cy - ring), phone::FaceKey::up);
+    EXPECT_EQ(face.key_at(cx - ring, cy + 2), phone::FaceKey::left);
+    EXPECT_EQ(face.key_at(cx + ring, cy), phone::FaceKey::right);
+    EXPECT_EQ(face.key_at(cx, cy + ring), phone::FaceKey::down);
+    EXPECT_EQ(face.key_at(face.talk.centre_x(), face.talk.centre_y()), phone::FaceKey::talk);
+}
+
 TEST(Timeline, ManyCallsDrawTheLastOnesAndSaySo)
 {
     testing_support::TempDevice device;
