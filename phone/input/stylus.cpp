@@ -1,6 +1,7 @@
 // The stylus on the device's screen, as `phone tap`, `phone select` and the
 // phone's window use it.  Every tap is checked against what the screen shows
-// now and carried to the program that owns the part tapped.
+// now and carried to the program that owns the part tapped; a tap at a point
+// goes where the platform's hit testing says.
 #include "input/stylus.h"
 
 #include <algorithm>
@@ -9,6 +10,7 @@
 #include "device/channel.h"
 #include "parsing.h"
 #include "render/screen_text.h"
+#include "user/hit_test.h"
 #include "user/screen_model.h"
 #include "user/touch.h"
 
@@ -106,6 +108,14 @@ const screen::Control& control_on_screen(const screen::Screen& s, const std::str
     return looks_like_id(name) ? control_by_id(s, name) : control_by_label(s, name);
 }
 
+// Every press of a soft key, by name or at its place, goes through here.
+void press_softkey(const screen::Screen& s, uint32_t index)
+{
+    send_tap(s.pid, {touch::Target::softkey, s.hwnd, 0, index}, s.title);
+}
+
+std::string point_text(int x, int y) { return "(" + std::to_string(x) + "," + std::to_string(y) + ")"; }
+
 } // namespace
 
 void tap_ok()
@@ -128,7 +138,7 @@ void tap_softkey(const std::string& side)
     not_behind_box(s, "the " + side + " soft key");
     if (index >= s.softkeys.size() || s.softkeys[index].label.empty())
         throw Failure("no " + side + " soft key on the screen of '" + s.title + "'");
-    send_tap(s.pid, {touch::Target::softkey, s.hwnd, 0, index}, s.title);
+    press_softkey(s, index);
 }
 
 void tap_menu(const std::string& text)
@@ -170,5 +180,24 @@ void select_item(const std::string& id_text, const std::string& index_text)
               static_cast<uint32_t>(index)},
              s.title);
 }
+
+std::string tap_at_saying(int x, int y)
+{
+    const screen::Screen s = screen::current();
+    if (x < 0 || y < 0 || x >= s.width || y >= s.height)
+        throw Failure("cannot tap " + point_text(x, y) + ": the screen is " + std::to_string(s.width) + " x " +
+                      std::to_string(s.height) + " pixels, from (0,0) to " + point_text(s.width - 1, s.height - 1));
+    const wince::user::hit_test::Hit hit = wince::user::hit_test::at(s, x, y);
+    const std::string tapped = "tapped " + point_text(x, y) + ": ";
+    if (!hit.tap)
+        return tapped + (hit.what.empty() ? "nothing there" : hit.what + ", which takes no taps");
+    if (hit.tap->target == touch::Target::softkey)
+        press_softkey(s, hit.tap->index);
+    else
+        send_tap(hit.pid, *hit.tap, s.title);
+    return tapped + hit.what;
+}
+
+void tap_at(int x, int y) { tap_at_saying(x, y); }
 
 } // namespace phone

@@ -16,4 +16,11 @@ void tap_control(const std::string& id_or_label);
 // Taps a combo box, then its item `index_text` (from 0).
 void select_item(const std::string& id_or_label, const std::string& index_text);
 
+// The stylus at device pixel (x, y), as a mouse click on the phone's window:
+// whatever lies there takes the tap, or nothing does.  Throws Failure for a
+// point off the screen.
+void tap_at(int x, int y);
+// The same, saying what was tapped ("tapped (120,88): check box 1000 ...").
+std::string tap_at_saying(int x, int y);
+
 } // namespace phone
