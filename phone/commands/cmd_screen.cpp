@@ -72,13 +72,14 @@ void add_screen_commands(CLI::App& app)
     tap->add_option("Y", point->second, "Y pixels from the top edge")->type_name("");
     tap->parse_complete_callback([tap, point] {
         if (!tap->get_subcommands().empty() && !point->first.empty())
-            throw Failure("tap takes X Y or one of ok, softkey, menu, control, not both ('" + point->first + "')");
+            throw CLI::ValidationError("tap takes X Y or one of ok, softkey, menu, control, not both ('" +
+                                       point->first + "')");
     });
     tap->callback([tap, point] {
         if (!tap->get_subcommands().empty())
             return;
-        if (point->second.empty())
-            throw Failure("tap needs X Y (a device pixel), or one of ok, softkey, menu, control");
+        if (point->second.empty()) // named as a missing subcommand is, X Y in the help it points to
+            throw CLI::RequiredError("X Y");
         std::printf("%s\n", tap_at_saying(coordinate(point->first, "x"), coordinate(point->second, "y")).c_str());
     });
     tap->add_subcommand("ok", "The \"ok\" in the title bar")->callback(tap_ok);

@@ -637,7 +637,7 @@ user::hit_test::Hit tap_at(Point p)
     return hit;
 }
 
-TEST_F(DialogTest, TapsAtPointsReachTheControlsThereAndAnOpenListTakesTheNextTapWherever)
+TEST_F(DialogTest, ATapOutsideAnOpenListOrMenuOnlyClosesItAndANotifyingStaticTakesItsTap)
 {
     constexpr int idc_notifying = 1500;
     on_warn = [](HWND dialog) {
@@ -651,56 +651,25 @@ TEST_F(DialogTest, TapsAtPointsReachTheControlsThereAndAnOpenListTakesTheNextTap
     open();
     const screen::Screen s = screen::current();
     const Point check = middle(control(s, IDC_CHECK).rect);
-    EXPECT_EQ(control(s, IDC_CHECK).checked, false);
-    EXPECT_EQ(tap_at(check).what, "check box 1000 \"Enabled\"");
-    EXPECT_EQ(control(screen::current(), IDC_CHECK).checked, true);
-
-    // The list opens under its box; a tap on its last row picks that item.
-    seen.commands.clear();
-    tap_at(middle(control(s, IDC_FIRST).rect));
-    screen::Screen dropped = screen::current();
-    const auto rows = screen::dropped_list(dropped, control(dropped, IDC_FIRST)).items;
-    ASSERT_EQ(rows.size(), 3u);
-    EXPECT_EQ(rows[0].y, control(s, IDC_FIRST).rect.y + control(s, IDC_FIRST).rect.height + 1);
-    EXPECT_EQ(tap_at(middle(rows[2])).what, "item 2 \"Vibrate\" of combo box 1001");
-    EXPECT_EQ(control(screen::current(), IDC_FIRST).selection, 2);
-    EXPECT_EQ(commands_from(IDC_FIRST), (std::vector<Command>{{IDC_FIRST, CBN_SETFOCUS},
-                                                              {IDC_FIRST, CBN_DROPDOWN},
-                                                              {IDC_FIRST, CBN_SELENDOK},
-                                                              {IDC_FIRST, CBN_SELCHANGE},
-                                                              {IDC_FIRST, CBN_CLOSEUP}}));
-
-    // A tap outside the open list only closes it: the check box under the
-    // stylus is left as it was.
     tap_at(middle(control(s, IDC_FIRST).rect));
     seen.commands.clear();
     EXPECT_EQ(tap_at(check).what, "outside the open list of combo box 1001, which closes it");
     EXPECT_EQ(seen.commands, (std::vector<Command>{{IDC_FIRST, CBN_SELENDCANCEL}, {IDC_FIRST, CBN_CLOSEUP}}));
-    EXPECT_EQ(control(screen::current(), IDC_CHECK).checked, true);
-    EXPECT_EQ(control(screen::current(), IDC_FIRST).selection, 2);
+    EXPECT_EQ(control(screen::current(), IDC_CHECK).checked, false);
 
-    // The menu's item chooses ("Warn" adds a static with SS_NOTIFY, which
-    // takes taps); a tap beside the menu closes it.
+    // "Warn" adds a static with SS_NOTIFY.
     tap_at(middle(s.softkeys[1].rect));
     ASSERT_TRUE(screen::current().menu);
     tap_at(middle(screen::menu_items(screen::current(), *screen::current().menu)[1]));
-    EXPECT_EQ(commands_from(IDM_WARN), (std::vector<Command>{{IDM_WARN, 0}}));
     tap_at(middle(control(screen::current(), idc_notifying).rect));
     EXPECT_EQ(commands_from(idc_notifying), (std::vector<Command>{{idc_notifying, STN_CLICKED}}));
+
     tap_at(middle(s.softkeys[1].rect));
     seen.commands.clear();
     tap_at(check);
     EXPECT_FALSE(screen::current().menu);
     EXPECT_TRUE(seen.commands.empty());
-
-    // Nothing lies below the last control; the left soft key, then the ok.
-    EXPECT_FALSE(tap_at({s.client.x + s.client.width / 2, s.client.y + s.client.height - 4}).tap);
-    EXPECT_TRUE(seen.commands.empty());
-    tap_at(middle(s.softkeys[0].rect));
-    EXPECT_EQ(commands_from(IDM_OK), (std::vector<Command>{{IDM_OK, 0}}));
-    tap_at(middle(s.ok));
-    thread_.join();
-    EXPECT_EQ(result_, IDOK);
+    EXPECT_EQ(close(), IDCANCEL);
 }
 
 // A dialog as the screen shows it: a label over a check box, a combo box,
