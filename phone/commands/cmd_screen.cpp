@@ -50,6 +50,15 @@ nlohmann::ordered_json ui_json(const screen::Screen& s)
     return j;
 }
 
+// A pixel coordinate; a negative one is refused as off the screen later.
+int coordinate(const std::string& text, const char* axis)
+{
+    const bool negative = !text.empty() && text[0] == '-';
+    const uint64_t magnitude = parse_number(negative ? text.substr(1) : text, std::string(axis) + " coordinate");
+    const int capped = static_cast<int>(std::min<uint64_t>(magnitude, 1u << 30));
+    return negative ? -capped : capped;
+}
+
 } // namespace
 
 void add_screen_commands(CLI::App& app)
@@ -63,8 +72,24 @@ void add_screen_commands(CLI::App& app)
                              "(\"owner\": \"phone\"); null while the backlight is off")
         ->callback([] { std::printf("%s\n", ui_json(shown_screen()).dump(2).c_str()); });
 
-    auto* tap = app.add_subcommand("tap", "Tap the screen: ok, softkey left|right, menu TEXT, control ID|LABEL");
-    tap->require_subcommand(1);
+    auto* tap = app.add_subcommand("tap", "Tap the screen: X Y (a device pixel), ok, softkey left|right, menu TEXT, "
+                                          "control ID|LABEL");
+    tap->require_subcommand(0, 1);
+    auto point = std::make_shared<std::pair<std::string, std::string>>();
+    tap->add_option("X", point->first, "With Y: the device pixel to tap, X pixels from the left edge")->type_name("");
+    tap->add_option("Y", point->second, "Y pixels from the top edge")->type_name("");
+    tap->parse_complete_callback([tap, point] {
+        if (!tap->get_subcommands().empty() && !point->first.empty())
+            throw CLI::ValidationError("tap takes X Y or one of ok, softkey, menu, control, not both ('" +
+                                       point->first + "')");
+    });
+    tap->callback([tap, point] {
+        if (!tap->get_subcommands().empty())
+            return;
+        if (point->second.empty()) // named as a missing subcommand is, X Y in the help it points to
+            throw CLI::RequiredError("X Y");
+        std::printf("%s\n", tap_at_saying(coordinate(point->first, "x"), coordinate(point->second, "y")).c_str());
+    });
     tap->add_subcommand("ok", "The \"ok\" in the title bar")->callback(tap_ok);
     auto side = std::make_shared<std::string>();
     auto* softkey = tap->add_subcommand("softkey", "A soft key");

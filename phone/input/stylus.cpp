@@ -1,6 +1,7 @@
 // The stylus on the device's screen, as `phone tap`, `phone select` and the
 // phone's window use it.  Every tap is checked against what the screen shows
-// now and carried to the program that owns the part tapped.
+// now and carried to the program that owns the part tapped; a tap at a point
+// goes where the platform's hit testing says.
 #include "input/stylus.h"
 
 #include <algorithm>
@@ -10,6 +11,7 @@
 #include "parsing.h"
 #include "render/screen_text.h"
 #include "screens/shown_screen.h"
+#include "user/hit_test.h"
 #include "user/screen_model.h"
 #include "user/touch.h"
 
@@ -110,6 +112,21 @@ const screen::Control& control_on_screen(const screen::Screen& s, const std::str
     return looks_like_id(name) ? control_by_id(s, name) : control_by_label(s, name);
 }
 
+// Every press of a soft key, by name or at its place, goes through here:
+// a program's to its window, the phone's own to the phone.
+void press_softkey(const screen::Screen& s, uint32_t index)
+{
+    if (s.owner != "phone") {
+        send_tap(s.pid, {touch::Target::softkey, s.hwnd, 0, index}, s.title);
+        return;
+    }
+    const std::string side = index == 0 ? "left" : "right";
+    if (!press_phone_softkey(static_cast<int>(index), "tap", {{"target", "softkey " + side}}))
+        throw Failure("the " + side + " soft key of '" + s.title + "' is gone: the screen has changed");
+}
+
+std::string point_text(int x, int y) { return "(" + std::to_string(x) + "," + std::to_string(y) + ")"; }
+
 } // namespace
 
 void tap_ok()
@@ -132,12 +149,7 @@ void tap_softkey(const std::string& side)
     not_behind_box(s, "the " + side + " soft key");
     if (index >= s.softkeys.size() || s.softkeys[index].label.empty())
         throw Failure("no " + side + " soft key on the screen of '" + s.title + "'");
-    if (s.owner != "phone") {
-        send_tap(s.pid, {touch::Target::softkey, s.hwnd, 0, index}, s.title);
-        return;
-    }
-    if (!press_phone_softkey(static_cast<int>(index), "tap", {{"target", "softkey " + side}}))
-        throw Failure("the " + side + " soft key of '" + s.title + "' is gone: the screen has changed");
+    press_softkey(s, index);
 }
 
 void tap_menu(const std::string& text)
@@ -179,5 +191,24 @@ void select_item(const std::string& id_text, const std::string& index_text)
               static_cast<uint32_t>(index)},
              s.title);
 }
+
+std::string tap_at_saying(int x, int y)
+{
+    const screen::Screen s = touched_screen();
+    if (x < 0 || y < 0 || x >= s.width || y >= s.height)
+        throw Failure("cannot tap " + point_text(x, y) + ": the screen is " + std::to_string(s.width) + " x " +
+                      std::to_string(s.height) + " pixels, from (0,0) to " + point_text(s.width - 1, s.height - 1));
+    const wince::user::hit_test::Hit hit = wince::user::hit_test::at(s, x, y);
+    const std::string tapped = "tapped " + point_text(x, y) + ": ";
+    if (!hit.tap)
+        return tapped + (hit.what.empty() ? "nothing there" : hit.what + ", which takes no taps");
+    if (hit.tap->target == touch::Target::softkey)
+        press_softkey(s, hit.tap->index);
+    else
+        send_tap(hit.pid, *hit.tap, s.title);
+    return tapped + hit.what;
+}
+
+void tap_at(int x, int y) { tap_at_saying(x, y); }
 
 } // namespace phone

@@ -18,4 +18,11 @@ void select_item(const std::string& id_or_label, const std::string& index_text);
 // A tap at a device pixel of the screen, as the window's mouse gives it.
 void tap_at(int x, int y);
 
+// The stylus at device pixel (x, y), as a mouse click on the phone's window:
+// whatever lies there takes the tap, or nothing does.  Throws Failure for a
+// point off the screen.
+void tap_at(int x, int y);
+// The same, saying what was tapped ("tapped (120,88): check box 1000 ...").
+std::string tap_at_saying(int x, int y);
+
 } // namespace phone

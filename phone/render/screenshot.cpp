@@ -274,13 +274,11 @@ private:
 
     void dropped_list(const screen::Control& c)
     {
-        const int row = c.rect.height - px(2);
-        const screen::Rect list{c.rect.x, c.rect.y + c.rect.height, c.rect.width,
-                                static_cast<int>(c.items.size()) * row + px(2)};
-        fill(cr_, list, kWhite);
-        frame(cr_, list, kText, std::max(1, px(1)));
-        for (size_t i = 0; i < c.items.size(); ++i) {
-            const screen::Rect item{list.x + px(1), list.y + px(1) + static_cast<int>(i) * row, list.width - px(2), row};
+        const screen::ListGeometry list = screen::dropped_list(s_, c);
+        fill(cr_, list.frame, kWhite);
+        frame(cr_, list.frame, kText, std::max(1, px(1)));
+        for (size_t i = 0; i < list.items.size(); ++i) {
+            const screen::Rect& item = list.items[i];
             const bool chosen = static_cast<int>(i) == c.selection;
             if (chosen)
                 fill(cr_, item, kHighlight);
@@ -344,14 +342,13 @@ private:
     {
         fill(cr_, m.rect, kWhite);
         frame(cr_, m.rect, kText, std::max(1, px(1)));
-        const int count = std::max<int>(1, static_cast<int>(m.items.size()));
-        const int row = (m.rect.height - px(4)) / count;
-        for (int i = 0; i < static_cast<int>(m.items.size()); ++i) {
-            const screen::Rect item{m.rect.x + px(2), m.rect.y + px(2) + i * row, m.rect.width - px(4), row};
+        const std::vector<screen::Rect> rows = screen::menu_items(s_, m);
+        for (int i = 0; i < static_cast<int>(rows.size()); ++i) {
+            const screen::Rect& item = rows[static_cast<size_t>(i)];
             if (i == m.highlighted)
                 fill(cr_, item, kHighlight);
-            text(cr_, m.items[i], {item.x + px(6), item.y, item.width - px(6), item.height}, ui_font(),
-                 i == m.highlighted ? kWhite : kText);
+            text(cr_, m.items[static_cast<size_t>(i)], {item.x + px(6), item.y, item.width - px(6), item.height},
+                 ui_font(), i == m.highlighted ? kWhite : kText);
         }
     }
 

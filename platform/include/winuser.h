@@ -123,6 +123,7 @@ typedef struct tagCREATESTRUCTW {
 #define BN_CLICKED 0
 
 /* Statics. */
+#define STN_CLICKED 0
 #define STM_SETICON 0x0170
 #define STM_GETICON 0x0171
 

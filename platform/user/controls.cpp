@@ -124,6 +124,10 @@ LRESULT CALLBACK StaticProc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam)
         return 0;
     case WM_GETDLGCODE:
         return DLGC_STATIC;
+    case WM_LBUTTONUP: // taps reach only a static with SS_NOTIFY (hit_test.h)
+        if (style_of(hwnd) & SS_NOTIFY)
+            notify_parent(hwnd, STN_CLICKED);
+        return 0;
     default:
         return DefWindowProcW(hwnd, msg, wparam, lparam);
     }

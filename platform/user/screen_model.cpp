@@ -1,9 +1,11 @@
-// The screen model (screen_model.h): its JSON form, and the screen composed
+// The screen model (screen_model.h): its JSON form, the screen composed
 // from the views that the device's processes publish for their top-level
-// windows.  Leaves out pixels: drawing is the reader's business.
+// windows, and where the rows of a dropped list or an open menu lie.
+// Leaves out pixels: drawing is the reader's business.
 #include "screen_model.h"
 
 #include <algorithm>
+#include <cmath>
 
 #include "device/device.h"
 #include "toplevel.h"
@@ -84,6 +86,8 @@ nlohmann::json control_json(const Control& c)
         j["selection"] = c.selection;
         j["dropped"] = c.dropped;
     }
+    if (c.notify)
+        j["notify"] = true;
     if (c.icon)
         j["icon"] = {{"resource", c.icon->resource}, {"module", c.icon->module}, {"width", c.icon->width},
                      {"height", c.icon->height}, {"rgba", to_hex(c.icon->rgba)}};
@@ -107,6 +111,7 @@ Control control_from(const nlohmann::json& j)
     take(j, "items", c.items);
     take(j, "selection", c.selection);
     take(j, "dropped", c.dropped);
+    take(j, "notify", c.notify);
     if (auto found = j.find("icon"); found != j.end() && found->is_object()) {
         Icon icon;
         take(*found, "resource", icon.resource);
@@ -145,7 +150,39 @@ void screen_size(Screen& s)
     s.height = size.value("height", 320) * s.dpi / 96;
 }
 
+// Pixels at the screen's dpi for a length given at 96 dpi.
+int at_dpi(const Screen& s, double pixels_at_96) { return static_cast<int>(std::lround(pixels_at_96 * s.dpi / 96.0)); }
+
 } // namespace
+
+bool contains(const Rect& r, int x, int y) { return x >= r.x && x < r.x + r.width && y >= r.y && y < r.y + r.height; }
+
+ListGeometry dropped_list(const Screen& s, const Control& c)
+{
+    const int row = c.rect.height - at_dpi(s, 2);
+    const int height = static_cast<int>(c.items.size()) * row + at_dpi(s, 2);
+    const int top = s.client.y;
+    const int bottom = s.client.y + s.client.height;
+    int y = c.rect.y + c.rect.height;
+    if (y + height > bottom)
+        y = c.rect.y - height >= top ? c.rect.y - height : std::max(top, bottom - height);
+    ListGeometry list;
+    list.frame = {c.rect.x, y, c.rect.width, height};
+    for (size_t i = 0; i < c.items.size(); ++i)
+        list.items.push_back({c.rect.x + at_dpi(s, 1), y + at_dpi(s, 1) + static_cast<int>(i) * row,
+                              c.rect.width - at_dpi(s, 2), row});
+    return list;
+}
+
+std::vector<Rect> menu_items(const Screen& s, const Menu& m)
+{
+    const int count = std::max<int>(1, static_cast<int>(m.items.size()));
+    const int row = (m.rect.height - at_dpi(s, 4)) / count;
+    std::vector<Rect> rows;
+    for (int i = 0; i < static_cast<int>(m.items.size()); ++i)
+        rows.push_back({m.rect.x + at_dpi(s, 2), m.rect.y + at_dpi(s, 2) + i * row, m.rect.width - at_dpi(s, 4), row});
+    return rows;
+}
 
 nlohmann::json to_json(const Screen& s)
 {

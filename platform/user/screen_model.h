@@ -59,6 +59,7 @@ struct Control {
     std::vector<std::string> items{};  // combo boxes
     int selection = -1;              // combo boxes: -1 when none
     bool dropped = false;            // combo box with its list open
+    bool notify = false;             // STATIC with SS_NOTIFY: a tap reaches it
     std::optional<Icon> icon{};        // SS_ICON
     bool operator==(const Control&) const = default;
 };
@@ -126,6 +127,22 @@ struct Screen {
 nlohmann::json to_json(const Screen& screen);
 // Fields missing or of the wrong type keep their defaults.
 Screen from_json(const nlohmann::json& j);
+
+// Where the parts of a dropped list or an open menu lie on the screen: the
+// one reckoning that both the pictures and the stylus use, so that a tap
+// lands on what is drawn there.
+struct ListGeometry {
+    Rect frame{};             // the list with its one-pixel frame
+    std::vector<Rect> items{}; // one row per item, top to bottom
+};
+// A dropped combo box's list: under the box, as wide as it, one row per
+// item; above the box when it does not fit between the box and the soft-key
+// bar, and against that bar when it fits on neither side.
+ListGeometry dropped_list(const Screen& screen, const Control& combo);
+// The rows of an open menu's items inside its rect.
+std::vector<Rect> menu_items(const Screen& screen, const Menu& menu);
+
+bool contains(const Rect& r, int x, int y);
 
 // The screen of the current device as it is now.
 Screen current();

@@ -2,7 +2,10 @@
 // on a soft key the menu bar's own handling, on a menu item its choice, on
 // a control a button press and release at its middle, and on an item of a
 // combo box's list the tap that opens the list followed by the one on the
-// item.  Everything is posted to the window's thread, behind what waits.
+// item.  A tap outside a dropped list is a press outside the box, which
+// holds the stylus while its list is down; one outside an open menu is the
+// menu's close request.  Everything is posted to the window's thread,
+// behind what waits.
 // Leaves out drags, double taps and tap-and-hold.
 #include "touch.h"
 
@@ -31,12 +34,17 @@ HWND control_of(HWND window, uint32_t id, Role role)
     return nullptr;
 }
 
-void press_and_release(HWND control, const RECT& r)
+// A press and release at `point` in the control's own coordinates.
+void press_and_release(HWND control, LPARAM point)
 {
-    const LPARAM middle = MAKELPARAM((r.right - r.left) / 2, (r.bottom - r.top) / 2);
-    deliver_window_message(control, WM_LBUTTONDOWN, MK_LBUTTON, middle);
-    deliver_window_message(control, WM_LBUTTONUP, 0, middle);
+    deliver_window_message(control, WM_LBUTTONDOWN, MK_LBUTTON, point);
+    deliver_window_message(control, WM_LBUTTONUP, 0, point);
 }
+
+LPARAM middle_of(const RECT& r) { return MAKELPARAM((r.right - r.left) / 2, (r.bottom - r.top) / 2); }
+
+// Just above and left of the control.
+constexpr LPARAM just_outside = MAKELPARAM(-1, -1);
 
 std::string menu_item_text(const Tap& tap)
 {
@@ -61,6 +69,10 @@ std::string describe(const Tap& tap)
         return "control " + std::to_string(tap.id);
     case Target::list_item:
         return "control " + std::to_string(tap.id) + " item " + std::to_string(tap.index);
+    case Target::list_outside:
+        return "control " + std::to_string(tap.id) + " outside its list";
+    case Target::menu_outside:
+        return "menu outside its items";
     }
     return {};
 }
@@ -78,14 +90,18 @@ bool act(const Tap& tap)
             return false;
         switch (tap.target) {
         case Target::ok:
-        case Target::menu_item:
             target = window;
+            break;
+        case Target::menu_item:
+        case Target::menu_outside:
+            target = w->role == Role::popup ? window : nullptr;
             break;
         case Target::softkey:
             target = control_of(window, 0, Role::menubar);
             break;
         case Target::control:
         case Target::list_item:
+        case Target::list_outside:
             target = control_of(window, tap.id, Role::plain);
             break;
         }
@@ -103,12 +119,19 @@ bool act(const Tap& tap)
     case Target::menu_item:
         return deliver_window_message(target, WM_WINCE_PICK, tap.index, 0);
     case Target::control:
-        press_and_release(target, rect);
+        press_and_release(target, middle_of(rect));
         return true;
     case Target::list_item:
         if (!dropped)
-            press_and_release(target, rect);
+            press_and_release(target, middle_of(rect));
         return deliver_window_message(target, WM_WINCE_PICK, tap.index, 0);
+    case Target::list_outside:
+        if (!dropped)
+            return false;
+        press_and_release(target, just_outside);
+        return true;
+    case Target::menu_outside:
+        return deliver_window_message(target, WM_CLOSE, 0, 0);
     }
     return false;
 }
@@ -133,7 +156,7 @@ void register_channel_handler()
                 {{"target", Type::u32}, {"window", Type::u64}, {"id", Type::u32}, {"index", Type::u32}},
                 [](const nlohmann::json& m) {
                     const auto target = m["target"].get<uint32_t>();
-                    if (target > static_cast<uint32_t>(Target::list_item))
+                    if (target > static_cast<uint32_t>(Target::menu_outside))
                         return;
                     deliver(Tap{static_cast<Target>(target), m["window"].get<uint64_t>(), m["id"].get<uint32_t>(),
                                 m["index"].get<uint32_t>()});

@@ -11,13 +11,15 @@
 
 namespace wince::user::touch {
 
-// What a tap hits.
-enum class Target { ok, softkey, menu_item, control, list_item };
+// What a tap hits.  A dropped list and an open menu hold the stylus: a tap
+// anywhere outside them reaches them (list_outside, menu_outside) and
+// closes them, and nothing else.
+enum class Target { ok, softkey, menu_item, control, list_item, list_outside, menu_outside };
 
 struct Tap {
     Target target = Target::ok;
-    uint64_t window = 0; // the top-level window tapped (a menu for menu_item)
-    uint32_t id = 0;     // control id (control, list_item)
+    uint64_t window = 0; // the top-level window tapped (a menu for menu_item and menu_outside)
+    uint32_t id = 0;     // control id (control, list_item, list_outside)
     uint32_t index = 0;  // soft key 0 left 1 right; item of a menu or list
 };
 

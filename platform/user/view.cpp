@@ -52,6 +52,7 @@ screen::Control describe_control(const Window& dialog, const Window& c, const RE
     out.font_height = m.em;
     out.face = narrow(font.lfFaceName);
     out.align = out.kind == "STATIC" && (c.style & 0x1F) == SS_CENTER ? "center" : "left";
+    out.notify = out.kind == "STATIC" && (c.style & SS_NOTIFY) != 0;
     const auto* button = data_of<ButtonData>(&c);
     if (button && ((c.style & 0x0F) == BS_CHECKBOX || (c.style & 0x0F) == BS_AUTOCHECKBOX))
         out.checked = button->check == BST_CHECKED;

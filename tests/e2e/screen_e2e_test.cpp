@@ -17,6 +17,7 @@
 
 #include "phone_runner.h"
 #include "test_device.h"
+#include "user/screen_model.h"
 
 using testing_support::CommandResult;
 using testing_support::Phone;
@@ -61,6 +62,37 @@ const nlohmann::json& control(const nlohmann::json& ui, int id)
     static const nlohmann::json none;
     ADD_FAILURE() << "no control " << id << " in " << ui.dump();
     return none;
+}
+
+namespace screen = wince::screen;
+
+// The device's screen until `done` holds (real time, bounded).
+screen::Screen screen_until(const std::function<bool(const screen::Screen&)>& done)
+{
+    screen::Screen s;
+    for (int i = 0; i < 200; ++i) {
+        s = screen::current();
+        if (done(s))
+            break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(25));
+    }
+    return s;
+}
+
+const screen::Control& shown_control(const screen::Screen& s, int id)
+{
+    for (const auto& c : s.controls)
+        if (c.id == id)
+            return c;
+    static const screen::Control none;
+    ADD_FAILURE() << "no control " << id;
+    return none;
+}
+
+// phone tap X Y at the middle of `r`.
+std::vector<std::string> tap_middle(const screen::Rect& r)
+{
+    return {"tap", std::to_string(r.x + r.width / 2), std::to_string(r.y + r.height / 2)};
 }
 
 class ScreenE2E : public ::testing::Test {
@@ -193,6 +225,54 @@ TEST_F(ScreenE2E, TapsAtWhatTheScreenDoesNotShowAreRefusedWithOneClearLine)
     ui_until(phone_, [](const auto& u) { return !u["menu"].is_null(); });
     refused({"tap", "menu", "Nothing"}, "the open menu has no item 'Nothing' (it has 'About...', 'Warn')");
     EXPECT_EQ(phone_.events("tap").size(), 1u); // only the soft key was tapped
+}
+
+TEST_F(ScreenE2E, TapsAtPixelsGoWhereTheScreenShowsThem)
+{
+    const uint32_t pid = start();
+    const screen::Screen s = screen_until([](const auto& shown) { return shown.softkeys.size() == 2; });
+    const screen::Rect check = shown_control(s, idc_check).rect;
+
+    const std::string below = std::to_string(s.softkey_bar.y - 4);
+    EXPECT_EQ(phone_.ok({"tap", "10", below}), "tapped (10," + below + "): nothing there\n");
+    const auto off = phone_.run({"tap", "240", "10"});
+    EXPECT_NE(off.status, 0);
+    EXPECT_EQ(off.errors, "phone: cannot tap (240,10): the screen is 240 x 320 pixels, from (0,0) to (239,319)\n");
+    EXPECT_TRUE(phone_.events("tap").empty());
+
+    EXPECT_EQ(phone_.ok(tap_middle(check)), "tapped (" + std::to_string(check.x + check.width / 2) + "," +
+                                                std::to_string(check.y + check.height / 2) +
+                                                "): check box 1000 \"Enabled\"\n");
+    expect_command(command(idc_check, 0));
+
+    // The list opens where the picture shows it; its first row picks "None".
+    phone_.ok(tap_middle(shown_control(s, idc_first).rect));
+    screen::Screen open = screen_until([](const auto& shown) { return shown_control(shown, idc_first).dropped; });
+    phone_.ok(tap_middle(screen::dropped_list(open, shown_control(open, idc_first)).items[0]));
+    expect_command(command(idc_first, 8)); // CBN_CLOSEUP
+
+    // A tap on the check box while the second list is open only closes it.
+    phone_.ok(tap_middle(shown_control(s, idc_second).rect));
+    screen_until([](const auto& shown) { return shown_control(shown, idc_second).dropped; });
+    EXPECT_NE(phone_.ok(tap_middle(check)).find("outside the open list of combo box 1002"), std::string::npos);
+    expect_command(command(idc_second, 10)); // CBN_SELENDCANCEL
+    const auto ui = ui_until(phone_, [](const auto& u) { return control(u, idc_first)["selection"] == 0; });
+    EXPECT_EQ(control(ui, idc_check)["checked"], false);
+
+    // The right soft key's menu, its About box, the title bar's ok, then the
+    // left soft key stores what the dialog shows.
+    phone_.ok(tap_middle(s.softkeys[1].rect));
+    open = screen_until([](const auto& shown) { return shown.menu.has_value(); });
+    ASSERT_TRUE(open.menu);
+    phone_.ok(tap_middle(screen::menu_items(open, *open.menu)[0]));
+    screen_until([](const auto& shown) { return shown.softkeys.size() == 1; });
+    EXPECT_NE(phone_.ok(tap_middle(s.ok)).find("): \"ok\" in the title bar\n"), std::string::npos);
+    screen_until([](const auto& shown) { return shown.softkeys.size() == 2; });
+    phone_.ok(tap_middle(s.softkeys[0].rect));
+    EXPECT_FALSE(phone_.wait_for("process.exit", [&](const auto& e) { return e["pid"] == pid; }).is_null());
+    EXPECT_EQ(stored(phone_, "Checked"), (std::vector<uint32_t>{0}));
+    EXPECT_EQ(stored(phone_, "First"), (std::vector<uint32_t>{0}));
+    EXPECT_EQ(stored(phone_, "Second"), (std::vector<uint32_t>{0xFFFFFFFF}));
 }
 
 // Entries in run/windows/ that no program of the device wrote (a FIFO, a

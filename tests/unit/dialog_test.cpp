@@ -17,11 +17,13 @@
 #include "test_device.h"
 #include "user/dialog_template.h"
 #include "user/fonts.h"
+#include "user/hit_test.h"
 #include "user/keys.h"
 #include "user/screen_model.h"
 #include "user/state.h"
 #include "user/toplevel.h"
 #include "user/window.h"
+#include "user/touch.h"
 
 using testing_support::TempDevice;
 namespace ks = wince::sync;
@@ -672,6 +674,125 @@ TEST(DialogFailureTest, ALoopThatCannotTakeMessagesFailsTheDialogWithItsError)
     t.join();
     EXPECT_EQ(result, -1);
     EXPECT_EQ(error, static_cast<DWORD>(ERROR_NOT_ENOUGH_MEMORY));
+// The point in the middle of a rect.
+struct Point {
+    int x, y;
+};
+Point middle(const screen::Rect& r) { return {r.x + r.width / 2, r.y + r.height / 2}; }
+
+// Taps the probe's screen at `p` as the stylus would, in this process.
+user::hit_test::Hit tap_at(Point p)
+{
+    const user::hit_test::Hit hit = user::hit_test::at(screen::current(), p.x, p.y);
+    if (hit.tap) {
+        EXPECT_TRUE(user::touch::deliver(*hit.tap)) << hit.what;
+    }
+    ks::settle();
+    return hit;
+}
+
+TEST_F(DialogTest, ATapOutsideAnOpenListOrMenuOnlyClosesItAndANotifyingStaticTakesItsTap)
+{
+    constexpr int idc_notifying = 1500;
+    on_warn = [](HWND dialog) {
+        HWND label = CreateWindowExW(0, L"STATIC", L"Tap me", WS_CHILD | WS_VISIBLE | SS_NOTIFY, 0, 150, 100, 20,
+                                     dialog, reinterpret_cast<HMENU>(idc_notifying), nullptr, nullptr);
+        // Placed as a template places its controls: CreateWindowExW keeps no place.
+        auto held = ks::lock();
+        user::find_window(label)->rect = RECT{0, 150, 100, 170};
+        user::mark_views_dirty();
+    };
+    open();
+    const screen::Screen s = screen::current();
+    const Point check = middle(control(s, IDC_CHECK).rect);
+    tap_at(middle(control(s, IDC_FIRST).rect));
+    seen.commands.clear();
+    EXPECT_EQ(tap_at(check).what, "outside the open list of combo box 1001, which closes it");
+    EXPECT_EQ(seen.commands, (std::vector<Command>{{IDC_FIRST, CBN_SELENDCANCEL}, {IDC_FIRST, CBN_CLOSEUP}}));
+    EXPECT_EQ(control(screen::current(), IDC_CHECK).checked, false);
+
+    // "Warn" adds a static with SS_NOTIFY.
+    tap_at(middle(s.softkeys[1].rect));
+    ASSERT_TRUE(screen::current().menu);
+    tap_at(middle(screen::menu_items(screen::current(), *screen::current().menu)[1]));
+    tap_at(middle(control(screen::current(), idc_notifying).rect));
+    EXPECT_EQ(commands_from(idc_notifying), (std::vector<Command>{{idc_notifying, STN_CLICKED}}));
+
+    tap_at(middle(s.softkeys[1].rect));
+    seen.commands.clear();
+    tap_at(check);
+    EXPECT_FALSE(screen::current().menu);
+    EXPECT_TRUE(seen.commands.empty());
+    EXPECT_EQ(close(), IDCANCEL);
+}
+
+// A dialog as the screen shows it: a label over a check box, a combo box,
+// a soft key; drawn from the sizes of the device's shell at 96 dpi.
+screen::Screen drawn_dialog()
+{
+    screen::Screen s;
+    s.dark = false;
+    s.pid = 10;
+    s.hwnd = 100;
+    s.ok_button = true;
+    s.title_bar = {0, 0, 240, 26};
+    s.ok = {210, 0, 30, 26};
+    s.client = {0, 26, 240, 268};
+    s.softkey_bar = {0, 294, 240, 26};
+    screen::Control label{.id = -1, .kind = "STATIC", .text = "Note", .rect = {0, 30, 240, 20}};
+    screen::Control check{.id = 1000, .kind = "BUTTON", .text = "Enabled", .rect = {0, 30, 120, 20}, .checked = false};
+    screen::Control combo{.id = 1001, .kind = "COMBOBOX", .text = "b", .rect = {60, 250, 100, 20},
+                          .items = {"a", "b", "c", "d"}};
+    s.controls = {label, check, combo};
+    s.softkeys = {{"Done", false, {0, 294, 120, 26}}, {"", false, {120, 294, 120, 26}}};
+    return s;
+}
+
+TEST(HitTest, WhatIsOnTopTakesTheTapAsWindowsRoutesAClick)
+{
+    screen::Screen s = drawn_dialog();
+    using user::touch::Target;
+    const auto target = [&](int x, int y) {
+        const auto hit = user::hit_test::at(s, x, y);
+        return hit.tap ? std::optional<Target>(hit.tap->target) : std::nullopt;
+    };
+    // A STATIC without SS_NOTIFY lets the tap through to the check box under
+    // it; with SS_NOTIFY it takes the tap itself.
+    EXPECT_EQ(target(10, 40), Target::control);
+    EXPECT_EQ(user::hit_test::at(s, 10, 40).tap->id, 1000u);
+    EXPECT_EQ(user::hit_test::at(s, 200, 40).what, "label -1 \"Note\"");
+    EXPECT_EQ(target(200, 40), std::nullopt);
+    s.controls[0].notify = true;
+    EXPECT_EQ(user::hit_test::at(s, 10, 40).tap->id, 0xFFFFu);
+    s.controls[0].notify = false;
+    // Nothing under the point, or a soft key without a label: no tap.
+    EXPECT_EQ(target(10, 200), std::nullopt);
+    EXPECT_EQ(target(200, 300), std::nullopt);
+    EXPECT_EQ(target(10, 300), Target::softkey);
+    EXPECT_EQ(target(220, 10), Target::ok);
+
+    // The list does not fit between its box and the soft-key bar: it drops
+    // upwards, and while it is open every tap outside it only closes it.
+    s.controls[2].dropped = true;
+    const auto list = screen::dropped_list(s, s.controls[2]);
+    EXPECT_EQ(list.frame.y + list.frame.height, s.controls[2].rect.y);
+    EXPECT_EQ(user::hit_test::at(s, 70, list.items[3].y + 1).tap->index, 3u);
+    for (const auto& [x, y] : {std::pair{10, 40}, {10, 300}, {220, 10}})
+        EXPECT_EQ(target(x, y), Target::list_outside) << x << "," << y;
+
+    // An open menu is above the list, a message box above all: its owner is
+    // disabled, only the box's ok reaches it.
+    s.menu = screen::Menu{20, 200, {"One", "Two"}, 0, {0, 250, 80, 44}};
+    EXPECT_EQ(target(10, 40), Target::menu_outside);
+    const auto item = user::hit_test::at(s, 10, 285);
+    EXPECT_EQ(item.tap->index, 1u);
+    EXPECT_EQ(item.pid, 20u);
+    s.messagebox = screen::MessageBoxView{30, 300, "Sure?", "Probe", 0, {8, 100, 224, 80}};
+    EXPECT_EQ(target(10, 40), std::nullopt);
+    EXPECT_EQ(target(10, 285), std::nullopt);
+    const auto ok = user::hit_test::at(s, 220, 10);
+    EXPECT_EQ(ok.tap->window, 300u);
+    EXPECT_EQ(ok.pid, 30u);
 }
 
 class FontTest : public ::testing::TestWithParam<std::tuple<int, LONG, SIZE>> {};
