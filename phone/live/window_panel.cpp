@@ -4,12 +4,12 @@
 // windows on one device and `phone call` in a terminal all agree.
 #include "live/window_panel.h"
 
-#include <cstring>
 #include <memory>
 
 #include <tapi.h>
 
 #include "log/call_history.h"
+#include "log/event_words.h"
 #include "log/story.h"
 #include "parsing.h"
 #include "tapi/names.h"
@@ -52,11 +52,8 @@ GtkWidget* heading(const char* text)
     return label;
 }
 
-std::string short_state(uint32_t state)
-{
-    const std::string name = wince::tapi::call_state_name(state);
-    return name.rfind("LINECALLSTATE_", 0) == 0 ? name.substr(std::strlen("LINECALLSTATE_")) : name;
-}
+// In the log's words ("incoming, ringing"), so the panel and the log agree.
+std::string short_state(uint32_t state) { return event_words::call_state_words(wince::tapi::call_state_name(state)); }
 
 std::string describe(const calls::Call& call)
 {

@@ -538,6 +538,10 @@ TEST_F(PhoneUser, ThePhonesOwnScreensTakeTheSoftKeysAndActOnTheCalls)
 TEST_F(PhoneUser, InACallTheProgramsKeepTheirKeysAndTheirWindowsAndARingingCallComesOnTop)
 {
     Init();
+    // The screen stays lit through the call: a loaded host must not let the
+    // monitor darken it before the screens are read.
+    phone_->ok({"reg", "add", "HKLM\\Software\\Apps\\CallTicker", "/v", "TurnOffScr", "/t", "REG_DWORD", "/d", "0",
+                "/f"});
     const long monitor = StartMonitor();
     phone_->ok({"call", "incoming", "--number", "5550100"});
     phone_->ok({"key", "F1"});

@@ -674,6 +674,8 @@ TEST(DialogFailureTest, ALoopThatCannotTakeMessagesFailsTheDialogWithItsError)
     t.join();
     EXPECT_EQ(result, -1);
     EXPECT_EQ(error, static_cast<DWORD>(ERROR_NOT_ENOUGH_MEMORY));
+}
+
 // The point in the middle of a rect.
 struct Point {
     int x, y;
