@@ -3,11 +3,13 @@
 // waiting on the device, a talk that is hung up, an init over a running
 // monitor, an import that fails, and the volume the chimes are heard at.
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <fstream>
 #include <memory>
 #include <regex>
 #include <sstream>
+#include <thread>
 
 #include <signal.h>
 #include <sys/stat.h>
@@ -557,7 +559,11 @@ TEST_F(PhoneUser, InACallTheProgramsKeepTheirKeysAndTheirWindowsAndARingingCallC
     const long settings = static_cast<long>(
         testing_support::started_pid(phone_->ok({"run", "\\Program Files\\CallTicker\\CallTickerCfg.exe"})));
     ASSERT_FALSE(phone_->wait_for("dialog.open", [settings](const json& e) { return e["pid"] == settings; }).is_null());
-    json shown = json::parse(phone_->ok({"ui"}));
+    // The dialog is on the screen once its program has shown it, a moment
+    // after it opened.
+    json shown;
+    for (int i = 0; i < 400 && (shown = json::parse(phone_->ok({"ui"})))["pid"] != settings; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(25));
     EXPECT_EQ(shown["pid"], settings);
     EXPECT_FALSE(shown.contains("owner"));
     phone_->ok({"call", "incoming", "--number", "5550199"});
