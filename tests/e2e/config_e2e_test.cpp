@@ -64,19 +64,6 @@ protected:
 
     json Ui() const { return json::parse(phone_->ok({"ui"}), nullptr, false); }
 
-    // Keys and taps reach the program in its own time: the screen once it
-    // shows what `done` looks for (bounded in real time), else as it is.
-    json UiWhen(const std::function<bool(const json&)>& done) const
-    {
-        const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-        json ui = Ui();
-        while (!done(ui) && std::chrono::steady_clock::now() < give_up) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-            ui = Ui();
-        }
-        return ui;
-    }
-
     static bool Shows(const json& ui, int id, const char* field, const json& value)
     {
         for (const auto& c : ui.value("controls", json::array()))
@@ -160,7 +147,7 @@ TEST_F(Settings, OkStoresEveryValueInOrderThenStartsTheMonitorAndEnds)
     const std::pair<int, int> choices[] = {{1001, 0}, {1002, 2}, {1003, 0}, {1004, 3}, {1021, 7}, {1005, 4}};
     for (const auto& [id, index] : choices)
         phone_->ok({"select", std::to_string(id), std::to_string(index)});
-    UiWhen([&](const json& ui) {
+    phone_->ui_until([&](const json& ui) {
         for (const auto& [id, index] : choices)
             if (!Shows(ui, id, "selection", index))
                 return false;
@@ -200,7 +187,7 @@ TEST_F(Settings, OkWithEnabledClearedStopsTheRunningMonitor)
     StartMonitor();
     const long pid = Open();
     phone_->ok({"tap", "control", "1000"});
-    EXPECT_EQ(Control(UiWhen([](const json& ui) { return Shows(ui, 1000, "checked", false); }), 1000)["checked"],
+    EXPECT_EQ(Control(phone_->ui_until([](const json& ui) { return Shows(ui, 1000, "checked", false); }), 1000)["checked"],
               false);
     phone_->ok({"tap", "softkey", "left"});
     ASSERT_FALSE(ExitOf(pid).is_null());
@@ -217,7 +204,7 @@ TEST_F(Settings, EveryOtherWayOutStoresNothing)
     for (const auto& way : ways) {
         const long pid = Open();
         phone_->ok({"tap", "control", "1000"});
-        UiWhen([](const json& ui) { return Shows(ui, 1000, "checked", false); });
+        phone_->ui_until([](const json& ui) { return Shows(ui, 1000, "checked", false); });
         phone_->ok(way);
         ASSERT_FALSE(ExitOf(pid).is_null()) << way.front() << " " << way.back();
         EXPECT_TRUE(Stored(pid).empty()) << way.back();
@@ -246,12 +233,12 @@ TEST_F(Settings, TheAboutBoxComesAndGoesLeavingUnsavedChangesInPlace)
 {
     const long pid = Open();
     phone_->ok({"select", "1004", "4"});
-    UiWhen([](const json& ui) { return Shows(ui, 1004, "text", "3 min."); });
+    phone_->ui_until([](const json& ui) { return Shows(ui, 1004, "text", "3 min."); });
     for (int round = 0; round < 3; ++round) {
         phone_->ok({"tap", "softkey", "right"});
-        UiWhen(MenuOpen);
+        phone_->ui_until(MenuOpen);
         phone_->ok({"tap", "menu", "About..."});
-        const json about = UiWhen([](const json& ui) { return Shows(ui, 1008, "text", "CallTicker 1.3"); });
+        const json about = phone_->ui_until([](const json& ui) { return Shows(ui, 1008, "text", "CallTicker 1.3"); });
         EXPECT_EQ(about["title"], "CallTicker");
         const json title = Control(about, 1008);
         EXPECT_EQ(title["text"], "CallTicker 1.3");
@@ -265,7 +252,7 @@ TEST_F(Settings, TheAboutBoxComesAndGoesLeavingUnsavedChangesInPlace)
         // Done, or the ok in the title bar.
         phone_->ok(round == 1 ? std::vector<std::string>{"tap", "ok"}
                               : std::vector<std::string>{"tap", "softkey", "left"});
-        const json back = UiWhen([](const json& ui) { return Shows(ui, 1004, "text", "3 min."); });
+        const json back = phone_->ui_until([](const json& ui) { return Shows(ui, 1004, "text", "3 min."); });
         EXPECT_EQ(Control(back, 1004)["text"], "3 min.") << "round " << round;
         EXPECT_EQ(back["softkeys"], json::array({"OK", "Actions"}));
     }
@@ -297,7 +284,7 @@ TEST_F(Settings, AMonitorThatIgnoresItsQuitMessageIsLeftAfterTwoSeconds)
     phone_->ok({"run", "\\Program Files\\CallTicker\\CallTicker.exe", "exit", "0", "600000"});
     const long pid = Open();
     phone_->ok({"tap", "control", "1000"});
-    UiWhen([](const json& ui) { return Shows(ui, 1000, "checked", false); });
+    phone_->ui_until([](const json& ui) { return Shows(ui, 1000, "checked", false); });
     phone_->ok({"tap", "softkey", "left"});
     const json exit = ExitOf(pid);
     ASSERT_FALSE(exit.is_null());
@@ -315,9 +302,9 @@ TEST_F(Settings, ASecondStartBringsTheFirstForwardAndEnds)
 {
     const long first = Open();
     phone_->ok({"tap", "softkey", "right"});
-    UiWhen(MenuOpen);
+    phone_->ui_until(MenuOpen);
     phone_->ok({"tap", "menu", "About..."});
-    UiWhen([](const json& ui) { return Shows(ui, 1008, "text", "CallTicker 1.3"); });
+    phone_->ui_until([](const json& ui) { return Shows(ui, 1008, "text", "CallTicker 1.3"); });
     const long second = static_cast<long>(testing_support::started_pid(phone_->ok({"run", kConfig})));
     const json exit = ExitOf(second);
     ASSERT_FALSE(exit.is_null());
@@ -335,7 +322,7 @@ TEST_F(Settings, ASecondStartBringsTheFirstForwardAndEnds)
     ASSERT_FALSE(forward.is_null());
     EXPECT_EQ(forward["title"], "CallTicker");
     // The first instance shows the change when it next takes its messages.
-    const json ui = UiWhen([&forward](const json& shown) { return shown["hwnd"] == forward["hwnd"]; });
+    const json ui = phone_->ui_until([&forward](const json& shown) { return shown["hwnd"] == forward["hwnd"]; });
     EXPECT_EQ(ui["pid"], first);
     EXPECT_EQ(ui["hwnd"], forward["hwnd"]);
 }
@@ -405,18 +392,18 @@ TEST_F(Settings, TheWholeDialogWorksWithKeysAlone)
     const long pid = Open();
     // Enabled off, then the start signal one down (Vibrate).
     phone_->ok({"key", "SPACE", "TAB", "DOWN"});
-    json ui = UiWhen([](const json& u) { return Shows(u, 1001, "text", "Vibrate"); });
+    json ui = phone_->ui_until([](const json& u) { return Shows(u, 1001, "text", "Vibrate"); });
     EXPECT_EQ(Control(ui, 1000)["checked"], false);
     EXPECT_EQ(Control(ui, 1001)["focused"], true);
     EXPECT_EQ(Control(ui, 1001)["text"], "Vibrate");
     // The right soft key's menu, its one item, and Done.
     phone_->ok({"key", "F2"});
-    EXPECT_TRUE(MenuOpen(UiWhen(MenuOpen)));
+    EXPECT_TRUE(MenuOpen(phone_->ui_until(MenuOpen)));
     phone_->ok({"key", "RETURN"});
-    EXPECT_EQ(Control(UiWhen([](const json& u) { return Shows(u, 1008, "text", "CallTicker 1.3"); }), 1008)["text"],
+    EXPECT_EQ(Control(phone_->ui_until([](const json& u) { return Shows(u, 1008, "text", "CallTicker 1.3"); }), 1008)["text"],
               "CallTicker 1.3");
     phone_->ok({"key", "F1"});
-    EXPECT_EQ(Control(UiWhen([](const json& u) { return Shows(u, 1001, "text", "Vibrate"); }), 1001)["text"],
+    EXPECT_EQ(Control(phone_->ui_until([](const json& u) { return Shows(u, 1001, "text", "Vibrate"); }), 1001)["text"],
               "Vibrate");
     // The left soft key stores.
     phone_->ok({"key", "F1"});

@@ -3,13 +3,11 @@
 // waiting on the device, a talk that is hung up, an init over a running
 // monitor, an import that fails, and the volume the chimes are heard at.
 #include <algorithm>
-#include <chrono>
 #include <cmath>
 #include <fstream>
 #include <memory>
 #include <regex>
 #include <sstream>
-#include <thread>
 
 #include <signal.h>
 #include <sys/stat.h>
@@ -561,9 +559,7 @@ TEST_F(PhoneUser, InACallTheProgramsKeepTheirKeysAndTheirWindowsAndARingingCallC
     ASSERT_FALSE(phone_->wait_for("dialog.open", [settings](const json& e) { return e["pid"] == settings; }).is_null());
     // The dialog is on the screen once its program has shown it, a moment
     // after it opened.
-    json shown;
-    for (int i = 0; i < 400 && (shown = json::parse(phone_->ok({"ui"})))["pid"] != settings; ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(25));
+    json shown = phone_->ui_until([settings](const json& ui) { return ui.is_object() && ui["pid"] == settings; });
     EXPECT_EQ(shown["pid"], settings);
     EXPECT_FALSE(shown.contains("owner"));
     phone_->ok({"call", "incoming", "--number", "5550199"});

@@ -41,19 +41,6 @@ std::vector<uint32_t> stored(const Phone& phone, const std::string& value)
 
 uint32_t command(int id, int code) { return static_cast<uint32_t>(id | code << 16); }
 
-// phone ui until `done` holds (real time, bounded); the last one read.
-nlohmann::json ui_until(const Phone& phone, const std::function<bool(const nlohmann::json&)>& done)
-{
-    nlohmann::json ui;
-    for (int i = 0; i < 200; ++i) {
-        ui = nlohmann::json::parse(phone.ok({"ui"}));
-        if (done(ui))
-            break;
-        std::this_thread::sleep_for(std::chrono::milliseconds(25));
-    }
-    return ui;
-}
-
 const nlohmann::json& control(const nlohmann::json& ui, int id)
 {
     for (const auto& c : ui["controls"])
@@ -156,16 +143,16 @@ TEST_F(ScreenE2E, TheScreenShowsTheDialogAndTapsActAsTheFingerWould)
     EXPECT_EQ(std::vector<uint32_t>(commands.end() - 4, commands.end()),
               (std::vector<uint32_t>{command(idc_second, 7), command(idc_second, 9), command(idc_second, 1),
                                      command(idc_second, 8)}));
-    ui = ui_until(phone_, [](const auto& u) { return control(u, idc_second)["selection"] == 2; });
+    ui = phone_.ui_until([](const auto& u) { return control(u, idc_second)["selection"] == 2; });
     EXPECT_EQ(control(ui, idc_check)["checked"], false);
     EXPECT_EQ(control(ui, idc_second)["text"], "Vibrate");
 
     // The right soft key's menu, then the About box over the dialog.
     phone_.ok({"tap", "softkey", "right"});
-    ui = ui_until(phone_, [](const auto& u) { return !u["menu"].is_null(); });
+    ui = phone_.ui_until([](const auto& u) { return !u["menu"].is_null(); });
     EXPECT_EQ(ui["menu"], nlohmann::json({"About...", "Warn"}));
     phone_.ok({"tap", "menu", "About..."});
-    ui = ui_until(phone_, [](const auto& u) { return u["softkeys"] == nlohmann::json({"Done"}); });
+    ui = phone_.ui_until([](const auto& u) { return u["softkeys"] == nlohmann::json({"Done"}); });
     EXPECT_EQ(control(ui, 1008)["text"], "Probe 2.0");
     EXPECT_EQ(control(ui, 1008)["bold"], true);
     const std::string about = phone_.ok({"screen"});
@@ -175,15 +162,15 @@ TEST_F(ScreenE2E, TheScreenShowsTheDialogAndTapsActAsTheFingerWould)
 
     // The title bar's ok ends the About box; the dialog keeps its changes.
     phone_.ok({"tap", "ok"});
-    ui = ui_until(phone_, [](const auto& u) { return u["softkeys"].size() == 2; });
+    ui = phone_.ui_until([](const auto& u) { return u["softkeys"].size() == 2; });
     EXPECT_EQ(control(ui, idc_check)["checked"], false);
     EXPECT_EQ(control(ui, idc_second)["selection"], 2);
 
     // A message box owned by the dialog, on top of it; Return dismisses it.
     phone_.ok({"tap", "softkey", "right"});
-    ui_until(phone_, [](const auto& u) { return !u["menu"].is_null(); });
+    phone_.ui_until([](const auto& u) { return !u["menu"].is_null(); });
     phone_.ok({"tap", "menu", "Warn"});
-    ui = ui_until(phone_, [](const auto& u) { return !u["messagebox"].is_null(); });
+    ui = phone_.ui_until([](const auto& u) { return !u["messagebox"].is_null(); });
     EXPECT_EQ(ui["messagebox"]["caption"], "Probe");
     EXPECT_EQ(ui["messagebox"]["type"], 16);
     EXPECT_NE(phone_.ok({"screen"}).find("(X) Something went wrong."), std::string::npos);
@@ -195,7 +182,7 @@ TEST_F(ScreenE2E, TheScreenShowsTheDialogAndTapsActAsTheFingerWould)
     EXPECT_EQ(stored(phone_, "Warned"), (std::vector<uint32_t>{1}));
 
     // The left soft key stores what the controls show.
-    ui_until(phone_, [](const auto& u) { return u["messagebox"].is_null(); });
+    phone_.ui_until([](const auto& u) { return u["messagebox"].is_null(); });
     phone_.ok({"tap", "softkey", "left"});
     EXPECT_FALSE(phone_.wait_for("process.exit", [&](const auto& e) { return e["pid"] == pid; }).is_null());
     EXPECT_EQ(stored(phone_, "Checked"), (std::vector<uint32_t>{0}));
@@ -222,7 +209,7 @@ TEST_F(ScreenE2E, TapsAtWhatTheScreenDoesNotShowAreRefusedWithOneClearLine)
     refused({"tap", "control", "Third:"},
             "no control labelled 'Third:' on the screen of 'Probe' (labels: 'Enabled', 'First:', 'Second:')");
     phone_.ok({"tap", "softkey", "right"});
-    ui_until(phone_, [](const auto& u) { return !u["menu"].is_null(); });
+    phone_.ui_until([](const auto& u) { return !u["menu"].is_null(); });
     refused({"tap", "menu", "Nothing"}, "the open menu has no item 'Nothing' (it has 'About...', 'Warn')");
     EXPECT_EQ(phone_.events("tap").size(), 1u); // only the soft key was tapped
 }
@@ -256,7 +243,7 @@ TEST_F(ScreenE2E, TapsAtPixelsGoWhereTheScreenShowsThem)
     screen_until([](const auto& shown) { return shown_control(shown, idc_second).dropped; });
     EXPECT_NE(phone_.ok(tap_middle(check)).find("outside the open list of combo box 1002"), std::string::npos);
     expect_command(command(idc_second, 10)); // CBN_SELENDCANCEL
-    const auto ui = ui_until(phone_, [](const auto& u) { return control(u, idc_first)["selection"] == 0; });
+    const auto ui = phone_.ui_until([](const auto& u) { return control(u, idc_first)["selection"] == 0; });
     EXPECT_EQ(control(ui, idc_check)["checked"], false);
 
     // The right soft key's menu, its About box, the title bar's ok, then the
@@ -306,7 +293,7 @@ TEST_F(ScreenE2E, DamagedWindowEntriesAreSkippedWithAWarningAndNeverHang)
         EXPECT_EQ(std::count(result.errors.begin(), result.errors.end(), '\n'), 4) << result.errors;
     }
     expect_command(command(idc_check, 0));
-    ui_until(phone_, [](const auto& u) { return control(u, idc_check)["checked"] == false; });
+    phone_.ui_until([](const auto& u) { return control(u, idc_check)["checked"] == false; });
 
     // The program's own entry cut short, then replaced by a folder: it is
     // asked to write it again, and the screen still shows its dialog.

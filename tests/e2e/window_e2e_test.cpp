@@ -129,14 +129,6 @@ protected:
         EXPECT_FALSE(phone_.wait_for("dialog.open").is_null());
     }
 
-    json ui_when(const std::function<bool(const json&)>& done) const
-    {
-        json ui;
-        for (int i = 0; i < 400 && !done(ui = json::parse(phone_.ok({"ui"}))); ++i)
-            std::this_thread::sleep_for(std::chrono::milliseconds(25));
-        return ui;
-    }
-
     phone::FaceLayout layout() const
     {
         const auto screen = wince::screen::current();
@@ -162,7 +154,7 @@ TEST_F(WindowE2E, ClicksOnTheScreenTapAndTheLeftSoftKeyStoresTheSettings)
         if (control.id == kEnabled)
             box = control.rect;
     window.click(face.screen.x + (box.x + 6) * kZoom, face.screen.y + (box.y + box.height / 2) * kZoom);
-    const json ui = ui_when([](const json& ui) { return ui.is_object() && ui["controls"][0]["checked"] == false; });
+    const json ui = phone_.ui_until([](const json& ui) { return ui.is_object() && ui["controls"][0]["checked"] == false; });
     EXPECT_EQ(ui["controls"][0]["checked"], false) << ui.dump();
 
     window.click(face.soft_left.centre_x(), face.soft_left.centre_y());

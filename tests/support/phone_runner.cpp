@@ -150,6 +150,18 @@ std::vector<nlohmann::json> Phone::events(const std::string& event) const
     return selected;
 }
 
+nlohmann::json Phone::ui_until(const std::function<bool(const nlohmann::json&)>& done,
+                               double timeout_seconds) const
+{
+    const auto give_up = std::chrono::steady_clock::now() + std::chrono::duration<double>(timeout_seconds);
+    nlohmann::json ui = nlohmann::json::parse(ok({"ui"}), nullptr, false);
+    while (!done(ui) && std::chrono::steady_clock::now() < give_up) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        ui = nlohmann::json::parse(ok({"ui"}), nullptr, false);
+    }
+    return ui;
+}
+
 nlohmann::json Phone::wait_for(const std::string& event,
                                const std::function<bool(const nlohmann::json&)>& match,
                                double timeout_seconds) const

@@ -70,6 +70,12 @@ public:
                             const std::function<bool(const nlohmann::json&)>& match = {},
                             double timeout_seconds = 20) const;
 
+    // `phone ui` again (real time, bounded) until `done` holds for what it
+    // prints: keys and taps reach a program in its own time.  Returns the
+    // last one read.
+    nlohmann::json ui_until(const std::function<bool(const nlohmann::json&)>& done,
+                            double timeout_seconds = 20) const;
+
     const std::filesystem::path& device() const { return device_; }
 
 private:
